@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// What the command line means: the command word, the arguments each command
+// takes and the request text each command produces.
+namespace Client {
+
+enum class Command_Kind : std::uint8_t { None, Close, Location, Reference, Syntax, Unused };
+
+// The command of this run, set once by the main flow.
+extern Command_Kind Current_Command;
+
+// Set when a reply line began with "!"; never reset during the run.
+extern bool Shutdown_Requested;
+
+// Command-line arguments, argument 1 first (the program name excluded),
+// exactly as the platform delivered them.
+using Argument_List = std::vector<std::string>;
+
+struct Request_Outcome {
+  enum class Kind : std::uint8_t { Send, Missing_Source, No_Request };
+  Kind Outcome;
+  std::string Request; // the text to send, for Send only
+};
+
+// A case-insensitive non-empty prefix of reference, close, location, syntax
+// or unused (in that order); None otherwise. An empty Word raises
+// TEXT.PATTERN_ERROR.
+Command_Kind Lookup_Command(std::string_view Word);
+
+// Chooses the request of this run. Raises CLIENT.CONVERSION_ERROR for a line or
+// column that is not an integer literal. Prints nothing.
+Request_Outcome Build_Request(Command_Kind Command, const Argument_List& Arguments,
+                              bool Shutdown);
+
+void Print_Usage();
+
+} // namespace Client

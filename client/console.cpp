@@ -1,0 +1,32 @@
+#include "client/console.hpp"
+
+#include <cstdio>
+
+#include <fcntl.h>
+#include <io.h>
+
+namespace Client::Console {
+
+namespace {
+
+// Text mode would turn the CR LF we write into CR CR LF, and would alter
+// reply bytes that happen to be line feeds.
+std::FILE* Output() {
+  static std::FILE* const Stream = [] {
+    _setmode(_fileno(stdout), _O_BINARY);
+    return stdout;
+  }();
+  return Stream;
+}
+
+} // namespace
+
+void Put_Line(std::string_view Line) {
+  std::FILE* const Stream = Output();
+  std::fwrite(Line.data(), 1, Line.size(), Stream);
+  std::fwrite("\r\n", 1, 2, Stream);
+}
+
+void Flush() { std::fflush(Output()); }
+
+} // namespace Client::Console

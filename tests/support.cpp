@@ -1,0 +1,123 @@
+#include "support.hpp"
+
+#include <atomic>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include <windows.h>
+
+namespace Test_Support {
+
+namespace {
+
+void Remove_Tree(const std::string& Directory) {
+  WIN32_FIND_DATAA Found;
+  const HANDLE Search = FindFirstFileA((Directory + "*").c_str(), &Found);
+  if (Search != INVALID_HANDLE_VALUE) {
+    do {
+      const std::string Name = Found.cFileName;
+      if (Name == "." || Name == "..") continue;
+      const std::string Full = Directory + Name;
+      SetFileAttributesA(Full.c_str(), FILE_ATTRIBUTE_NORMAL);
+      if (Found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        Remove_Tree(Full + "\\");
+      else
+        DeleteFileA(Full.c_str());
+    } while (FindNextFileA(Search, &Found));
+    FindClose(Search);
+  }
+  RemoveDirectoryA(Directory.c_str());
+}
+
+// The C runtime's reading of a command line: quotes around an argument,
+// backslashes doubled only before a quote.
+std::string Quoted(const std::string& Argument) {
+  if (!Argument.empty() && Argument.find_first_of(" \t\"") == std::string::npos) return Argument;
+  std::string Result = "\"";
+  std::size_t Backslashes = 0;
+  for (const char C : Argument) {
+    if (C == '\\') {
+      ++Backslashes;
+      continue;
+    }
+    Result.append(C == '"' ? Backslashes * 2 + 1 : Backslashes, '\\');
+    Backslashes = 0;
+    Result += C;
+  }
+  Result.append(Backslashes * 2, '\\');
+  return Result + "\"";
+}
+
+HANDLE Inheritable_File(const std::string& Name) {
+  SECURITY_ATTRIBUTES Security{sizeof Security, nullptr, TRUE};
+  return CreateFileA(Name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &Security,
+                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+} // namespace
+
+Scratch_Directory::Scratch_Directory() {
+  static std::atomic<unsigned> Counter{0};
+  char Temp[MAX_PATH];
+  GetTempPathA(MAX_PATH, Temp);
+  Path_ = std::string(Temp) + "tez_test_" + std::to_string(GetCurrentProcessId()) + "_" +
+          std::to_string(Counter++) + "\\";
+  Remove_Tree(Path_);
+  if (!CreateDirectoryA(Path_.c_str(), nullptr))
+    throw std::runtime_error("cannot create " + Path_);
+}
+
+Scratch_Directory::~Scratch_Directory() { Remove_Tree(Path_); }
+
+void Write_File(const std::string& Name, std::string_view Content) {
+  std::ofstream Out(Name, std::ios::binary);
+  Out.write(Content.data(), static_cast<std::streamsize>(Content.size()));
+  if (!Out) throw std::runtime_error("cannot write " + Name);
+}
+
+std::string Read_File(const std::string& Name) {
+  std::ifstream In(Name, std::ios::binary);
+  if (!In) throw std::runtime_error("cannot read " + Name);
+  std::ostringstream Content;
+  Content << In.rdbuf();
+  return Content.str();
+}
+
+std::string Program_Directory() {
+  char Path[MAX_PATH];
+  const DWORD Length = GetModuleFileNameA(nullptr, Path, MAX_PATH);
+  const std::string Full(Path, Length);
+  return Full.substr(0, Full.find_last_of('\\') + 1);
+}
+
+Run_Result Run(const std::string& Program, const std::vector<std::string>& Arguments,
+               const std::string& Directory) {
+  Scratch_Directory Capture;
+  const std::string Out_Name = Capture / "stdout", Err_Name = Capture / "stderr";
+  HANDLE Out = Inheritable_File(Out_Name), Err = Inheritable_File(Err_Name);
+
+  std::string Command_Line = Quoted(Program);
+  for (const std::string& Argument : Arguments) Command_Line += " " + Quoted(Argument);
+  STARTUPINFOA Startup{};
+  Startup.cb = sizeof Startup;
+  Startup.dwFlags = STARTF_USESTDHANDLES;
+  Startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  Startup.hStdOutput = Out;
+  Startup.hStdError = Err;
+  PROCESS_INFORMATION Process{};
+  const BOOL Started = CreateProcessA(Program.c_str(), Command_Line.data(), nullptr, nullptr, TRUE,
+                                      0, nullptr, Directory.empty() ? nullptr : Directory.c_str(),
+                                      &Startup, &Process);
+  CloseHandle(Out);
+  CloseHandle(Err);
+  if (!Started) throw std::runtime_error("cannot start " + Program);
+  WaitForSingleObject(Process.hProcess, INFINITE);
+  DWORD Exit_Code = 0;
+  GetExitCodeProcess(Process.hProcess, &Exit_Code);
+  CloseHandle(Process.hThread);
+  CloseHandle(Process.hProcess);
+  return {Exit_Code, Read_File(Out_Name), Read_File(Err_Name)};
+}
+
+} // namespace Test_Support

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "core/failure.hpp"
+
+#include <cstdint>
+#include <string_view>
+
+#include <windows.h>
+
+// Operations on files named by path (8-bit names, the system's "A" calls).
+// No state of its own.
+namespace Windows::Files {
+
+using File_Not_Found = Named_Failure<"WINDOWS.FILES.FILE_NOT_FOUND">;
+using Access_Denied = Named_Failure<"WINDOWS.FILES.ACCESS_DENIED">;
+using Creation_Failure = Named_Failure<"WINDOWS.FILES.CREATION_FAILURE">;
+
+constexpr std::uint32_t Directory_Attribute = FILE_ATTRIBUTE_DIRECTORY;
+
+struct File_Information {
+  std::uint32_t Attributes;
+  FILETIME Creation_Time;
+  FILETIME Last_Access_Time;
+  FILETIME Last_Write_Time;
+  std::uint64_t Size;
+};
+
+// True for an existing file that is not a directory; never raises. With
+// Exact_Case the stored name of the file must end Name letter for letter.
+bool File_Exists(std::string_view Name, bool Exact_Case);
+
+inline bool Has_Attributes(std::uint32_t Attributes, std::uint32_t Mask) {
+  return (Attributes & Mask) == Mask;
+}
+inline bool Is_Directory(std::uint32_t Attributes) {
+  return Has_Attributes(Attributes, Directory_Attribute);
+}
+// FILE_NOT_FOUND when Name cannot be queried.
+bool Is_Directory(std::string_view Name);
+
+// FILE_NOT_FOUND when the system cannot query Name, whatever the reason.
+File_Information Get_Information(std::string_view Name);
+
+// Replaces an existing To. FILE_NOT_FOUND on any refusal.
+void Rename(std::string_view From, std::string_view To);
+
+// A missing file is no error; any other refusal raises ACCESS_DENIED.
+void Delete(std::string_view Name);
+
+} // namespace Windows::Files
