@@ -35,7 +35,8 @@ Request_Outcome Send(std::string Request) {
 
 Command_Kind Lookup_Command(std::string_view Word) {
   std::string Folded(Word);
-  for (char& C : Folded) C = Fold(C);
+  for (char &C : Folded)
+    C = Fold(C);
   static constexpr std::array<std::pair<std::string_view, Command_Kind>, 5> Words{{
       {"reference", Command_Kind::Reference},
       {"close", Command_Kind::Close},
@@ -43,19 +44,18 @@ Command_Kind Lookup_Command(std::string_view Word) {
       {"syntax", Command_Kind::Syntax},
       {"unused", Command_Kind::Unused},
   }};
-  for (const auto& [Command_Word, Kind] : Words)
+  for (const auto &[Command_Word, Kind] : Words)
     if (Text::Index(Folded, Command_Word, 0, Text::Direction::Forward) == 1) return Kind;
   return Command_Kind::None;
 }
 
-Request_Outcome Build_Request(Command_Kind Command, const Argument_List& Arguments,
-                              bool Shutdown) {
+Request_Outcome Build_Request(Command_Kind Command, const Argument_List &Arguments, bool Shutdown) {
   if (Command == Command_Kind::Close || Shutdown) return Send("T0");
   const std::size_t Count = Arguments.size();
   const bool Whole_File = Command == Command_Kind::Syntax || Command == Command_Kind::Unused;
   const bool Position = Command == Command_Kind::Reference || Command == Command_Kind::Location;
   if ((Whole_File && Count == 3) || (Position && Count == 5)) {
-    const std::string& Source = Arguments[2];
+    const std::string &Source = Arguments[2];
     if (!Windows::Files::File_Exists(Source, false))
       return {Request_Outcome::Kind::Missing_Source, {}};
     if (Whole_File) return Send((Command == Command_Kind::Syntax ? "S" : "A") + Source);
@@ -82,7 +82,8 @@ void Print_Usage() {
       "-- 4: Line number of query = 1..1'048'575",
       "-- 5: Column number of query = 1..4095",
   };
-  for (const std::string_view Line : Usage) Console::Put_Line(Line);
+  for (const std::string_view Line : Usage)
+    Console::Put_Line(Line);
 }
 
 } // namespace Client

@@ -34,8 +34,7 @@ Command_Kind Lookup_Command(std::string_view Word);
 
 // Chooses the request of this run. Raises CLIENT.CONVERSION_ERROR for a line or
 // column that is not an integer literal. Prints nothing.
-Request_Outcome Build_Request(Command_Kind Command, const Argument_List& Arguments,
-                              bool Shutdown);
+Request_Outcome Build_Request(Command_Kind Command, const Argument_List &Arguments, bool Shutdown);
 
 void Print_Usage();
 

@@ -11,8 +11,8 @@ namespace {
 
 // Text mode would turn the CR LF we write into CR CR LF, and would alter
 // reply bytes that happen to be line feeds.
-std::FILE* Output() {
-  static std::FILE* const Stream = [] {
+std::FILE *Output() {
+  static std::FILE *const Stream = [] {
     _setmode(_fileno(stdout), _O_BINARY);
     return stdout;
   }();
@@ -22,11 +22,13 @@ std::FILE* Output() {
 } // namespace
 
 void Put_Line(std::string_view Line) {
-  std::FILE* const Stream = Output();
+  std::FILE *const Stream = Output();
   std::fwrite(Line.data(), 1, Line.size(), Stream);
   std::fwrite("\r\n", 1, 2, Stream);
 }
 
-void Flush() { std::fflush(Output()); }
+void Flush() {
+  std::fflush(Output());
+}
 
 } // namespace Client::Console

@@ -14,18 +14,18 @@ public:
   explicit Failure(std::string Reason = {}, std::string Message = {})
       : Reason_(std::move(Reason)), Message_(std::move(Message)) {}
 
-  virtual const char* name() const noexcept = 0;
+  virtual const char *name() const noexcept = 0;
 
   // Empty for a failure raised by name alone.
-  const std::string& reason() const noexcept { return Reason_; }
+  const std::string &reason() const noexcept { return Reason_; }
 
   // The failure's own message, or the reason again when it has none.
-  const std::string& message() const noexcept { return Message_.empty() ? Reason_ : Message_; }
+  const std::string &message() const noexcept { return Message_.empty() ? Reason_ : Message_; }
 
   // name, " (", reason, ") ", message: the text the log reports.
   std::string information() const;
 
-  const char* what() const noexcept override { return name(); }
+  const char *what() const noexcept override { return name(); }
 
 private:
   std::string Reason_;
@@ -41,7 +41,7 @@ template <std::size_t N> struct Failure_Name {
 template <Failure_Name Name> class Named_Failure : public Failure {
 public:
   using Failure::Failure;
-  const char* name() const noexcept override { return Name.Text; }
+  const char *name() const noexcept override { return Name.Text; }
 };
 
 // The general range failure: violated range, length and null checks.
@@ -49,5 +49,5 @@ using Constraint_Error = Named_Failure<"CONSTRAINT_ERROR">;
 
 // What a catch-all handler can say about the failure in flight. Both throw
 // when they cannot describe it (an exception that is not a std::exception).
-std::string Information_Of(const std::exception_ptr& Caught);
-std::string Name_Of(const std::exception_ptr& Caught);
+std::string Information_Of(const std::exception_ptr &Caught);
+std::string Name_Of(const std::exception_ptr &Caught);

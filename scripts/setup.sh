@@ -23,10 +23,16 @@ install_missing() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${packages[@]}" >/dev/null
 }
 
+# Quiet when all is well; the whole build output when it is not.
 build() {
-  cmake -S "$ROOT" -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
-    -DCMAKE_BUILD_TYPE=Release >/dev/null
-  cmake --build "$BUILD" -j"$(nproc)" -- --no-print-directory >/dev/null
+  mkdir -p "$BUILD"
+  if ! { cmake -S "$ROOT" -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
+           -DCMAKE_BUILD_TYPE=Release &&
+         cmake --build "$BUILD" -j"$(nproc)"; } >"$BUILD/build.log" 2>&1; then
+    cat "$BUILD/build.log"
+    echo "Build failed." >&2
+    exit 1
+  fi
 }
 
 # wineserver is not always on PATH (Debian puts it under /usr/lib/wine).

@@ -21,7 +21,7 @@ TEST(Lookup_Command, AnyCaseInsensitivePrefixInOrder) {
 }
 
 TEST(Lookup_Command, OtherWordsAreNone) {
-  for (const char* Word : {"references", "eference", "x", " r", "r ", "closer", "\xC5"}) {
+  for (const char *Word : {"references", "eference", "x", " r", "r ", "closer", "\xC5"}) {
     SCOPED_TRACE(Word);
     EXPECT_EQ(Lookup_Command(Word), Command_Kind::None);
   }

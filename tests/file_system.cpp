@@ -33,7 +33,8 @@ TEST(File_Exists, LetterCaseMattersOnlyInTheExactVariant) {
   EXPECT_FALSE(File_Exists(Dir / "Report.TXT", true));
   // Only the stored name is compared, so the directory part may differ.
   std::string Upper_Dir = Dir.Path();
-  for (char& C : Upper_Dir) C = static_cast<char>(toupper(static_cast<unsigned char>(C)));
+  for (char &C : Upper_Dir)
+    C = static_cast<char>(toupper(static_cast<unsigned char>(C)));
   EXPECT_TRUE(File_Exists(Upper_Dir + "report.txt", true));
 }
 

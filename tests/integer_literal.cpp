@@ -50,10 +50,10 @@ TEST(Integer_Value, ThirtyTwoBitRangeExactly) {
 }
 
 TEST(Integer_Value, RejectsEverythingElse) {
-  for (const char* Text :
-       {"", " ", "\t", "abc", "12abc", "1 2", "- 1", "--1", "+-1", "_1", "1_", "1__2", "1.0",
-        "1E-1", "1E", "E1", "16#FG#", "16#FF", "16#FF:", "1#1#", "17#1#", "0#0#", "2#2#",
-        "16##", "16#_F#", "42\t", "\t42\t", "0x1F", "1e1_", "#FF#"}) {
+  for (const char *Text :
+       {"",      " ",    "\t",   "abc",  "12abc",  "1 2",  "- 1",    "--1",   "+-1",    "_1",
+        "1_",    "1__2", "1.0",  "1E-1", "1E",     "E1",   "16#FG#", "16#FF", "16#FF:", "1#1#",
+        "17#1#", "0#0#", "2#2#", "16##", "16#_F#", "42\t", "\t42\t", "0x1F",  "1e1_",   "#FF#"}) {
     SCOPED_TRACE(Text);
     EXPECT_THROW(Integer_Value(Text), Conversion_Error);
   }
@@ -63,7 +63,7 @@ TEST(Integer_Value, FailureNamesTheConversion) {
   try {
     Integer_Value("abc");
     FAIL() << "no failure";
-  } catch (const Failure& F) {
+  } catch (const Failure &F) {
     EXPECT_STREQ(F.name(), "CLIENT.CONVERSION_ERROR");
   }
 }

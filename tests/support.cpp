@@ -11,7 +11,7 @@ namespace Test_Support {
 
 namespace {
 
-void Remove_Tree(const std::string& Directory) {
+void Remove_Tree(const std::string &Directory) {
   WIN32_FIND_DATAA Found;
   const HANDLE Search = FindFirstFileA((Directory + "*").c_str(), &Found);
   if (Search != INVALID_HANDLE_VALUE) {
@@ -32,7 +32,7 @@ void Remove_Tree(const std::string& Directory) {
 
 // The C runtime's reading of a command line: quotes around an argument,
 // backslashes doubled only before a quote.
-std::string Quoted(const std::string& Argument) {
+std::string Quoted(const std::string &Argument) {
   if (!Argument.empty() && Argument.find_first_of(" \t\"") == std::string::npos) return Argument;
   std::string Result = "\"";
   std::size_t Backslashes = 0;
@@ -49,7 +49,7 @@ std::string Quoted(const std::string& Argument) {
   return Result + "\"";
 }
 
-HANDLE Inheritable_File(const std::string& Name) {
+HANDLE Inheritable_File(const std::string &Name) {
   SECURITY_ATTRIBUTES Security{sizeof Security, nullptr, TRUE};
   return CreateFileA(Name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &Security,
                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -64,19 +64,20 @@ Scratch_Directory::Scratch_Directory() {
   Path_ = std::string(Temp) + "tez_test_" + std::to_string(GetCurrentProcessId()) + "_" +
           std::to_string(Counter++) + "\\";
   Remove_Tree(Path_);
-  if (!CreateDirectoryA(Path_.c_str(), nullptr))
-    throw std::runtime_error("cannot create " + Path_);
+  if (!CreateDirectoryA(Path_.c_str(), nullptr)) throw std::runtime_error("cannot create " + Path_);
 }
 
-Scratch_Directory::~Scratch_Directory() { Remove_Tree(Path_); }
+Scratch_Directory::~Scratch_Directory() {
+  Remove_Tree(Path_);
+}
 
-void Write_File(const std::string& Name, std::string_view Content) {
+void Write_File(const std::string &Name, std::string_view Content) {
   std::ofstream Out(Name, std::ios::binary);
   Out.write(Content.data(), static_cast<std::streamsize>(Content.size()));
   if (!Out) throw std::runtime_error("cannot write " + Name);
 }
 
-std::string Read_File(const std::string& Name) {
+std::string Read_File(const std::string &Name) {
   std::ifstream In(Name, std::ios::binary);
   if (!In) throw std::runtime_error("cannot read " + Name);
   std::ostringstream Content;
@@ -91,14 +92,15 @@ std::string Program_Directory() {
   return Full.substr(0, Full.find_last_of('\\') + 1);
 }
 
-Run_Result Run(const std::string& Program, const std::vector<std::string>& Arguments,
-               const std::string& Directory) {
+Run_Result Run(const std::string &Program, const std::vector<std::string> &Arguments,
+               const std::string &Directory) {
   Scratch_Directory Capture;
   const std::string Out_Name = Capture / "stdout", Err_Name = Capture / "stderr";
   HANDLE Out = Inheritable_File(Out_Name), Err = Inheritable_File(Err_Name);
 
   std::string Command_Line = Quoted(Program);
-  for (const std::string& Argument : Arguments) Command_Line += " " + Quoted(Argument);
+  for (const std::string &Argument : Arguments)
+    Command_Line += " " + Quoted(Argument);
   STARTUPINFOA Startup{};
   Startup.cb = sizeof Startup;
   Startup.dwFlags = STARTF_USESTDHANDLES;
@@ -106,9 +108,9 @@ Run_Result Run(const std::string& Program, const std::vector<std::string>& Argum
   Startup.hStdOutput = Out;
   Startup.hStdError = Err;
   PROCESS_INFORMATION Process{};
-  const BOOL Started = CreateProcessA(Program.c_str(), Command_Line.data(), nullptr, nullptr, TRUE,
-                                      0, nullptr, Directory.empty() ? nullptr : Directory.c_str(),
-                                      &Startup, &Process);
+  const BOOL Started =
+      CreateProcessA(Program.c_str(), Command_Line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                     Directory.empty() ? nullptr : Directory.c_str(), &Startup, &Process);
   CloseHandle(Out);
   CloseHandle(Err);
   if (!Started) throw std::runtime_error("cannot start " + Program);

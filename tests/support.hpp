@@ -14,19 +14,19 @@ class Scratch_Directory {
 public:
   Scratch_Directory();
   ~Scratch_Directory();
-  Scratch_Directory(const Scratch_Directory&) = delete;
-  Scratch_Directory& operator=(const Scratch_Directory&) = delete;
+  Scratch_Directory(const Scratch_Directory &) = delete;
+  Scratch_Directory &operator=(const Scratch_Directory &) = delete;
 
   // The directory, ending in a backslash.
-  const std::string& Path() const { return Path_; }
+  const std::string &Path() const { return Path_; }
   std::string operator/(std::string_view Name) const { return Path_ + std::string(Name); }
 
 private:
   std::string Path_;
 };
 
-void Write_File(const std::string& Name, std::string_view Content);
-std::string Read_File(const std::string& Name);
+void Write_File(const std::string &Name, std::string_view Content);
+std::string Read_File(const std::string &Name);
 
 // The directory of the running test program (build/bin), ending in a backslash.
 std::string Program_Directory();
@@ -40,7 +40,7 @@ struct Run_Result {
 // Runs Program (a path) with the command line Program, then each argument
 // quoted as the C runtime reads it back; standard output and error go to
 // files (a pipe would stay open as long as any grandchild lives).
-Run_Result Run(const std::string& Program, const std::vector<std::string>& Arguments,
-               const std::string& Directory = {});
+Run_Result Run(const std::string &Program, const std::vector<std::string> &Arguments,
+               const std::string &Directory = {});
 
 } // namespace Test_Support

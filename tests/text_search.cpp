@@ -70,7 +70,7 @@ TEST(Failures, ReportTheirNamesAndReasons) {
   try {
     Index("", "abc");
     FAIL() << "no failure";
-  } catch (const Failure& F) {
+  } catch (const Failure &F) {
     EXPECT_STREQ(F.name(), "TEXT.PATTERN_ERROR");
     EXPECT_EQ(F.information(), "TEXT.PATTERN_ERROR (empty pattern) empty pattern");
   }

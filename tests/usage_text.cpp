@@ -4,7 +4,7 @@
 
 namespace {
 
-const char* const Usage = "Tez_Client\r\n"
+const char *const Usage = "Tez_Client\r\n"
                           "-- Program to communicate with the Tez Server\r\n"
                           "-- Parameters:\r\n"
                           "-- 1: Name of configuration file. Section=[Tez_Client]\r\n"
@@ -20,7 +20,7 @@ const char* const Usage = "Tez_Client\r\n"
 
 TEST(Client_Program, FewerThanTwoArgumentsPrintOnlyTheUsageText) {
   const std::string Client = Test_Support::Program_Directory() + "Tez_Client.exe";
-  for (const auto& Arguments : {std::vector<std::string>{}, std::vector<std::string>{"tez.ini"}}) {
+  for (const auto &Arguments : {std::vector<std::string>{}, std::vector<std::string>{"tez.ini"}}) {
     const Test_Support::Run_Result Result = Test_Support::Run(Client, Arguments);
     EXPECT_EQ(Result.Exit_Code, 0u);
     EXPECT_EQ(Result.Output, Usage);

@@ -24,7 +24,9 @@ int Index(std::string_view Pattern, std::string_view Source, int From = 0,
 int Index(char Pattern, std::string_view Source, int From = 0,
           Direction Going = Direction::Forward);
 
-inline bool Is_Empty(std::string_view S) { return S.empty(); }
+inline bool Is_Empty(std::string_view S) {
+  return S.empty();
+}
 
 // The Count characters of Source starting at From. CONSTRAINT_ERROR for a
 // From below 1 or a negative Count; INDEX_ERROR when the slice leaves Source.

@@ -9,7 +9,9 @@ char Digit(unsigned Value) {
   return "0123456789ABCDEF"[Value];
 }
 
-std::string Image(Unsigned_8 Value) { return {Digit(Value / 16), Digit(Value % 16)}; }
+std::string Image(Unsigned_8 Value) {
+  return {Digit(Value / 16), Digit(Value % 16)};
+}
 
 std::string Image(Unsigned_16 Value) {
   return Image(static_cast<Unsigned_8>(Value / 256)) + Image(static_cast<Unsigned_8>(Value % 256));

@@ -19,7 +19,9 @@ std::string Image(Unsigned_8 Value);
 std::string Image(Unsigned_16 Value);
 std::string Image(Unsigned_32 Value);
 
-constexpr Unsigned_64 To_Unsigned_64(Unsigned_32 Value) { return Value; }
+constexpr Unsigned_64 To_Unsigned_64(Unsigned_32 Value) {
+  return Value;
+}
 constexpr Unsigned_64 To_Unsigned_64(Unsigned_32 High, Unsigned_32 Low) {
   return (static_cast<Unsigned_64>(High) << 32) | Low;
 }

@@ -9,7 +9,7 @@ namespace Windows::Files {
 
 namespace {
 
-bool File_Exists_Exact(const std::string& Name) {
+bool File_Exists_Exact(const std::string &Name) {
   WIN32_FIND_DATAA Found;
   const HANDLE Search = FindFirstFileA(Name.c_str(), &Found);
   if (Search == INVALID_HANDLE_VALUE) return false;
@@ -28,12 +28,14 @@ bool File_Exists(std::string_view Name, bool Exact_Case) {
   if (Exact_Case) return File_Exists_Exact(std::string(Name));
   try {
     return !Is_Directory(Name);
-  } catch (const File_Not_Found&) {
+  } catch (const File_Not_Found &) {
     return false;
   }
 }
 
-bool Is_Directory(std::string_view Name) { return Is_Directory(Get_Information(Name).Attributes); }
+bool Is_Directory(std::string_view Name) {
+  return Is_Directory(Get_Information(Name).Attributes);
+}
 
 File_Information Get_Information(std::string_view Name) {
   WIN32_FILE_ATTRIBUTE_DATA Data;

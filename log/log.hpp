@@ -1,0 +1,22 @@
+#pragma once
+
+#include <exception>
+#include <string>
+#include <string_view>
+
+// The two ways any code writes to the diagnostic log. Neither ever fails or
+// writes to the console; both do nothing while the log is off.
+namespace Log {
+
+// One record of the log.
+void Put(std::string_view Message) noexcept;
+
+// One record describing a failure caught at Where:
+// "Where: Exception = " and the failure's information text, or its name when
+// that cannot be produced, or "Where: Unknown Exception".
+void Report(std::string_view Where, const std::exception_ptr &Caught) noexcept;
+
+// The message Report puts.
+std::string Report_Message(std::string_view Where, const std::exception_ptr &Caught) noexcept;
+
+} // namespace Log

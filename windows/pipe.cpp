@@ -1,0 +1,80 @@
+#include "windows/pipe.hpp"
+
+#include "log/log.hpp"
+
+namespace Windows::Pipe {
+
+void Pipe_Signal::Set() {
+  {
+    std::lock_guard Guard(Lock_);
+    Flag_ = true;
+  }
+  Changed_.notify_one();
+}
+
+void Pipe_Signal::Wait() {
+  std::unique_lock Guard(Lock_);
+  Changed_.wait(Guard, [this] { return Flag_; });
+  Flag_ = false;
+}
+
+Pipe_Record::Pipe_Record(Pipe_Kind Kind, std::string_view Name) : Kind(Kind), Name(Name) {
+  if (Kind == Pipe_Kind::Server_End) Server = std::make_unique<Server_Fields>();
+}
+
+void Raise_Error(std::uint32_t Code) {
+  switch (Code) {
+  case ERROR_ACCESS_DENIED:
+    throw Access_Denied();
+  case ERROR_BROKEN_PIPE:
+    throw Broken();
+  case ERROR_FILE_NOT_FOUND:
+    throw No_Server();
+  case ERROR_INVALID_NAME:
+    throw Invalid_Name();
+  case ERROR_MORE_DATA:
+    throw More_Data();
+  case ERROR_NO_DATA:
+    throw No_Data();
+  case ERROR_PIPE_BUSY:
+    throw Name_In_Use();
+  case ERROR_BAD_PIPE:
+    throw Bad_Pipe();
+  case ERROR_PIPE_NOT_CONNECTED:
+    throw No_Server();
+  case 0:
+    Log::Put("Windows.Pipe - No Error");
+    throw Broken();
+  default:
+    Log::Put("Windows.Pipe - Unknown_Error: " + std::to_string(Code));
+    throw Unknown_Error();
+  }
+}
+
+void Check(BOOL Succeeded, Pipe_Record &Pipe) {
+  if (Succeeded == TRUE) return;
+  const DWORD Code = GetLastError();
+  if (Pipe.Server) Pipe.Server->Signal.Set();
+  Raise_Error(Code);
+}
+
+void Check_Handle(const Pipe_Handle &Pipe) {
+  if (!Pipe) throw No_Handle();
+}
+
+std::string Full_Name(const Pipe_Record &Pipe) {
+  return "\\\\.\\pipe\\" + Pipe.Name;
+}
+
+void Set_Timeout(Pipe_Record &Pipe, Duration Timeout) {
+  if (Timeout.Is_Zero()) {
+    Pipe.Timeout_Ms = INFINITE;
+    return;
+  }
+  // Exact: every count of 2^-14 s is a binary fraction.
+  const double Milliseconds = Timeout.Seconds() * 1000.0 + 0.5;
+  if (Milliseconds <= 0.0) throw Constraint_Error("negative time-out");
+  Pipe.Timeout_Ms = static_cast<std::uint32_t>(Milliseconds);
+}
+
+} // namespace Windows::Pipe

@@ -1,0 +1,139 @@
+#pragma once
+
+#include "core/duration.hpp"
+#include "core/failure.hpp"
+#include "windows/handle.hpp"
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+// Named pipes in message mode, both ends. A client end opens a pipe another
+// process created and works synchronously; a server end creates one instance,
+// waits for one client and works with overlapped operations and time-outs.
+// Every transfer is one whole message, read into and written from the
+// caller's storage.
+namespace Windows::Pipe {
+
+using Access_Denied = Named_Failure<"WINDOWS.PIPE.ACCESS_DENIED">;
+using Bad_Pipe = Named_Failure<"WINDOWS.PIPE.BAD_PIPE">;
+using Broken = Named_Failure<"WINDOWS.PIPE.BROKEN">;
+using Invalid_Name = Named_Failure<"WINDOWS.PIPE.INVALID_NAME">;
+using More_Data = Named_Failure<"WINDOWS.PIPE.MORE_DATA">;
+using Name_In_Use = Named_Failure<"WINDOWS.PIPE.NAME_IN_USE">;
+using No_Data = Named_Failure<"WINDOWS.PIPE.NO_DATA">;
+using No_Handle = Named_Failure<"WINDOWS.PIPE.NO_HANDLE">;
+using No_Server = Named_Failure<"WINDOWS.PIPE.NO_SERVER">;
+using Not_Server = Named_Failure<"WINDOWS.PIPE.NOT_SERVER">;
+using Timeout = Named_Failure<"WINDOWS.PIPE.TIMEOUT">;
+using Unknown_Error = Named_Failure<"WINDOWS.PIPE.UNKNOWN_ERROR">;
+using Write_Incomplete = Named_Failure<"WINDOWS.PIPE.WRITE_INCOMPLETE">;
+
+enum class Pipe_Kind : std::uint8_t { Client_End, Server_End };
+
+// Inbound: client to server only; Outbound: server to client only.
+enum class Pipe_Mode : std::uint8_t { Duplex, Inbound, Outbound };
+
+// A flag under its own lock. The transport sets it whenever an operation on a
+// server end fails and after each delivery of a pending message; Wait blocks
+// until it is set and clears it, so one Set releases one Wait.
+class Pipe_Signal {
+public:
+  void Set();
+  void Wait();
+
+private:
+  std::mutex Lock_;
+  std::condition_variable Changed_;
+  bool Flag_ = false;
+};
+
+// Receives a message that another thread left for a reading server end.
+using Message_Callback = std::function<void(const std::string &Message)>;
+
+// An event-carrying OVERLAPPED block of a server end.
+struct Overlapped_Operation {
+  OVERLAPPED Block{};
+  Object_Handle Event;
+};
+
+struct Server_Fields {
+  Overlapped_Operation Connect_Overlapped;
+  Overlapped_Operation Write_Overlapped;
+  Overlapped_Operation Read_Overlapped;
+  Object_Handle Notify_Event; // auto-reset: interrupts a waiting Read
+  Pipe_Signal Signal;
+  Message_Callback Callback;
+};
+
+struct Pipe_Record {
+  Pipe_Record(Pipe_Kind Kind, std::string_view Name);
+
+  const Pipe_Kind Kind;
+  File_Handle Handle;
+  std::uint32_t Timeout_Ms = INFINITE; // written only by Set_Timeout
+  std::unique_ptr<std::string> Pending_Message;
+  Pipe_Mode Mode = Pipe_Mode::Duplex;
+  std::int32_t Size = 0;                 // both buffer sizes, and the longest message a Read takes
+  std::unique_ptr<Server_Fields> Server; // present for a server end only
+  const std::string Name;                // without the "\\.\pipe\" prefix
+};
+
+// Null means "no pipe".
+using Pipe_Handle = std::unique_ptr<Pipe_Record>;
+
+// Raises the failure for a system error code, logging codes that are not
+// ones the transport knows.
+[[noreturn]] void Raise_Error(std::uint32_t Code);
+
+// Returns when Succeeded is exactly TRUE; otherwise sets a server end's
+// Signal and raises by the thread's last error code.
+void Check(BOOL Succeeded, Pipe_Record &Pipe);
+
+// NO_HANDLE for a null pipe.
+void Check_Handle(const Pipe_Handle &Pipe);
+
+std::string Full_Name(const Pipe_Record &Pipe);
+
+// Zero means no limit (INFINITE); otherwise the milliseconds rounded to the
+// nearest, halves up. CONSTRAINT_ERROR below -0.5 ms, Timeout_Ms unchanged.
+void Set_Timeout(Pipe_Record &Pipe, Duration Timeout);
+
+// Opens the client end of an existing pipe (Timeout zero, no Callback) or
+// creates the server end and waits up to Timeout (zero: no limit) for a
+// client. Whatever Pipe designated is closed first; after any failure Pipe
+// is null.
+void Open(Pipe_Handle &Pipe, std::string_view Name, Pipe_Kind Kind, Pipe_Mode Mode,
+          std::int32_t Size, Duration Timeout = {}, Message_Callback Callback = nullptr);
+
+// The steps of a server-end Open, for a caller that must act between them:
+// a record with its events, the creation of the single instance, and the wait
+// for a client (a client that arrived before the wait counts as connected).
+Pipe_Handle New_Server_Record(std::string_view Name, Pipe_Mode Mode, std::int32_t Size,
+                              Duration Timeout, Message_Callback Callback);
+void Create_Server(Pipe_Record &Pipe);
+void Connect(Pipe_Record &Pipe);
+
+// Never fails; Pipe is null afterwards.
+void Close(Pipe_Handle &Pipe) noexcept;
+
+// Receives one whole message into Buffer (at least Size bytes) and returns its
+// length. On a server end the wait is limited by Timeout (zero: no limit) and
+// a message posted to the pipe is handed to its Callback meanwhile; a client
+// end takes no time-out. MORE_DATA for a message longer than Size, with its
+// first Size bytes in Buffer and the rest left in the pipe.
+std::int32_t Read(const Pipe_Handle &Pipe, void *Buffer, Duration Timeout = {});
+
+// Sends Length bytes from Data as one message.
+void Write(const Pipe_Handle &Pipe, const void *Data, std::int32_t Length);
+
+// From another thread: leaves Message for the Callback of a server end that
+// is reading, and interrupts its wait. Post again only after the pipe's
+// Signal has reported the delivery.
+void Post_Message(Pipe_Record &Pipe, std::string Message);
+
+} // namespace Windows::Pipe

@@ -1,0 +1,161 @@
+#include "windows/pipe.hpp"
+
+namespace Windows::Pipe {
+
+namespace {
+
+// Impersonation of the client at identification level only: a process
+// holding the pipe name may learn who we are but cannot act as us.
+constexpr DWORD Client_Flags = SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
+
+// Local clients only.
+constexpr DWORD Server_Pipe_Mode =
+    PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS;
+
+DWORD Client_Access(Pipe_Mode Mode) {
+  switch (Mode) {
+  case Pipe_Mode::Inbound:
+    return GENERIC_WRITE;
+  case Pipe_Mode::Outbound:
+    return GENERIC_READ | FILE_WRITE_ATTRIBUTES;
+  case Pipe_Mode::Duplex:
+    break;
+  }
+  return GENERIC_READ | GENERIC_WRITE;
+}
+
+DWORD Server_Open_Mode(Pipe_Mode Mode) {
+  switch (Mode) {
+  case Pipe_Mode::Inbound:
+    return FILE_FLAG_OVERLAPPED | PIPE_ACCESS_INBOUND;
+  case Pipe_Mode::Outbound:
+    return FILE_FLAG_OVERLAPPED | PIPE_ACCESS_OUTBOUND;
+  case Pipe_Mode::Duplex:
+    break;
+  }
+  return FILE_FLAG_OVERLAPPED | PIPE_ACCESS_DUPLEX;
+}
+
+void Open_Client(Pipe_Record &Pipe) {
+  Pipe.Handle.Reset(CreateFileA(Full_Name(Pipe).c_str(), Client_Access(Pipe.Mode),
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                Client_Flags, nullptr));
+  if (!Pipe.Handle) Raise_Error(GetLastError());
+  DWORD Read_Mode = PIPE_READMODE_MESSAGE;
+  Check(SetNamedPipeHandleState(Pipe.Handle.Get(), &Read_Mode, nullptr, nullptr), Pipe);
+}
+
+} // namespace
+
+void Create_Server(Pipe_Record &Pipe) {
+  Pipe.Handle.Reset(CreateNamedPipeA(Full_Name(Pipe).c_str(), Server_Open_Mode(Pipe.Mode),
+                                     Server_Pipe_Mode, 1, static_cast<DWORD>(Pipe.Size),
+                                     static_cast<DWORD>(Pipe.Size), 0, nullptr));
+  if (!Pipe.Handle) {
+    const DWORD Code = GetLastError();
+    Pipe.Server->Signal.Set();
+    Raise_Error(Code);
+  }
+}
+
+void Connect(Pipe_Record &Pipe) {
+  Overlapped_Operation &Operation = Pipe.Server->Connect_Overlapped;
+  if (ConnectNamedPipe(Pipe.Handle.Get(), &Operation.Block) == TRUE) return;
+  const DWORD Code = GetLastError();
+  // A client that arrived between creation and this call is connected.
+  if (Code == ERROR_PIPE_CONNECTED) return;
+  if (Code == ERROR_IO_PENDING) {
+    const DWORD Waited = WaitForSingleObject(Operation.Event.Get(), Pipe.Timeout_Ms);
+    if (Waited == WAIT_TIMEOUT) throw Timeout();
+    if (Waited == WAIT_OBJECT_0) return;
+  }
+  Pipe.Server->Signal.Set();
+  Raise_Error(Code);
+}
+
+namespace {
+
+void Attach_Event(Overlapped_Operation &Operation) {
+  Operation.Event.Reset(CreateEventA(nullptr, TRUE, TRUE, nullptr));
+  Operation.Block.hEvent = Operation.Event.Get();
+}
+
+// The system may still write into an OVERLAPPED block of an operation that
+// is outstanding: cancel it and wait for the cancellation to land before the
+// block is freed.
+void Settle(Pipe_Record &Pipe, Overlapped_Operation &Operation) {
+  if (!HasOverlappedIoCompleted(&Operation.Block)) {
+    DWORD Ignored = 0;
+    CancelIoEx(Pipe.Handle.Get(), &Operation.Block);
+    GetOverlappedResult(Pipe.Handle.Get(), &Operation.Block, &Ignored, TRUE);
+  }
+}
+
+void Check_Name_And_Size(std::string_view Name, std::int32_t Size) {
+  if (Name.empty()) throw Constraint_Error("empty pipe name");
+  if (Size < 0) throw Constraint_Error("negative message size");
+}
+
+} // namespace
+
+Pipe_Handle New_Server_Record(std::string_view Name, Pipe_Mode Mode, std::int32_t Size,
+                              Duration Timeout, Message_Callback Callback) {
+  Check_Name_And_Size(Name, Size);
+  auto Pipe = std::make_unique<Pipe_Record>(Pipe_Kind::Server_End, Name);
+  Pipe->Mode = Mode;
+  Pipe->Size = Size;
+  Server_Fields &Server = *Pipe->Server;
+  Server.Callback = std::move(Callback);
+  Set_Timeout(*Pipe, Timeout);
+  // A failed event creation shows up as a failed wait later.
+  Attach_Event(Server.Connect_Overlapped);
+  Attach_Event(Server.Write_Overlapped);
+  Attach_Event(Server.Read_Overlapped);
+  Server.Notify_Event.Reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+  return Pipe;
+}
+
+void Open(Pipe_Handle &Pipe, std::string_view Name, Pipe_Kind Kind, Pipe_Mode Mode,
+          std::int32_t Size, Duration Timeout, Message_Callback Callback) {
+  try {
+    if (Kind == Pipe_Kind::Client_End && (!Timeout.Is_Zero() || Callback)) throw Not_Server();
+    Close(Pipe);
+    if (Kind == Pipe_Kind::Server_End) {
+      Pipe = New_Server_Record(Name, Mode, Size, Timeout, std::move(Callback));
+      Create_Server(*Pipe);
+      Connect(*Pipe);
+    } else {
+      Check_Name_And_Size(Name, Size);
+      Pipe = std::make_unique<Pipe_Record>(Kind, Name);
+      Pipe->Mode = Mode;
+      Pipe->Size = Size;
+      Open_Client(*Pipe);
+    }
+  } catch (...) {
+    Close(Pipe);
+    throw;
+  }
+}
+
+void Close(Pipe_Handle &Pipe) noexcept {
+  if (!Pipe) return;
+  Pipe->Pending_Message.reset();
+  if (Pipe->Handle) {
+    DisconnectNamedPipe(Pipe->Handle.Get());
+    if (Server_Fields *Server = Pipe->Server.get()) {
+      Settle(*Pipe, Server->Connect_Overlapped);
+      Settle(*Pipe, Server->Read_Overlapped);
+      Settle(*Pipe, Server->Write_Overlapped);
+    }
+  }
+  if (Server_Fields *Server = Pipe->Server.get()) {
+    Server->Connect_Overlapped.Event.Reset();
+    Server->Read_Overlapped.Event.Reset();
+    Server->Write_Overlapped.Event.Reset();
+    Server->Notify_Event.Reset();
+  }
+  Pipe->Handle.Reset();
+  Pipe.reset();
+}
+
+} // namespace Windows::Pipe
