@@ -57,7 +57,8 @@ start_wine() {
   trap stop_wine EXIT
   # A persistent server, and the prefix's services started once with every
   # standard stream away from ours, so no test inherits them.
-  "$(wineserver_command)" -p
+  # (A server left running on this prefix is simply reused.)
+  "$(wineserver_command)" -p 2>/dev/null || true
   wine wineboot </dev/null >/dev/null 2>&1
 }
 

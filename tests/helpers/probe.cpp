@@ -1,0 +1,47 @@
+// A program for the tests to start: it appends what it was started with to
+// the file named by TEZ_PROBE_RECORD, one "key=value" line each, ending with
+// "end". It also stands in for an editor, which is started with a location.
+#include "windows/windows.hpp"
+
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+void Write(HANDLE Target, const std::string &Text) {
+  DWORD Written = 0;
+  WriteFile(Target, Text.data(), static_cast<DWORD>(Text.size()), &Written, nullptr);
+}
+
+std::string Standard_Input() {
+  const char *const Wanted = std::getenv("TEZ_PROBE_READ_STDIN");
+  if (!Wanted) return "(not read)";
+  char Buffer[200];
+  DWORD Count = 0;
+  if (!ReadFile(GetStdHandle(STD_INPUT_HANDLE), Buffer, sizeof Buffer, &Count, nullptr))
+    return "(unreadable)";
+  return std::string(Buffer, Count);
+}
+
+} // namespace
+
+int main() {
+  const char *const Record_Name = std::getenv("TEZ_PROBE_RECORD");
+  if (!Record_Name) return 3;
+  char Directory[MAX_PATH] = "";
+  GetCurrentDirectoryA(MAX_PATH, Directory);
+  const char *const Variable = std::getenv("TEZ_PROBE_VARIABLE");
+  const std::string Record = std::string("command_line=") + GetCommandLineA() + "\r\n" +
+                             "directory=" + Directory + "\r\n" +
+                             "module_directory=" + Windows::Module_Directory() + "\r\n" +
+                             "variable=" + (Variable ? Variable : "(none)") + "\r\n" +
+                             "stdin=" + Standard_Input() + "\r\n" + "end\r\n";
+  Write(GetStdHandle(STD_OUTPUT_HANDLE), "probe output");
+  Write(GetStdHandle(STD_ERROR_HANDLE), "probe error");
+  const HANDLE File = CreateFileA(Record_Name, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (File == INVALID_HANDLE_VALUE) return 4;
+  Write(File, Record);
+  CloseHandle(File);
+  return 0;
+}

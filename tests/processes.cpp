@@ -1,0 +1,219 @@
+#include "windows/windows.hpp"
+
+#include "support.hpp"
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+using namespace Windows;
+using Test_Support::Scratch_Directory;
+
+namespace {
+
+const std::string Probe = Test_Support::Program_Directory() + "tez_probe.exe";
+
+// The probe's record once it has finished writing it.
+std::string Await_Record(const std::string &Name) {
+  const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (std::chrono::steady_clock::now() < Deadline) {
+    if (GetFileAttributesA(Name.c_str()) != INVALID_FILE_ATTRIBUTES) {
+      const std::string Record = Test_Support::Read_File(Name);
+      if (Record.find("end\r\n") != std::string::npos) return Record;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return "(no record)";
+}
+
+std::string Field(const std::string &Record, const std::string &Key) {
+  const std::size_t Start = Record.find(Key + "=");
+  if (Start == std::string::npos) return "(missing)";
+  const std::size_t Value = Start + Key.size() + 1;
+  return Record.substr(Value, Record.find("\r\n", Value) - Value);
+}
+
+class Probe_Run : public ::testing::Test {
+protected:
+  Scratch_Directory Dir;
+  std::string Record = Dir / "record.txt";
+  void SetUp() override { SetEnvironmentVariableA("TEZ_PROBE_RECORD", Record.c_str()); }
+  void TearDown() override {
+    SetEnvironmentVariableA("TEZ_PROBE_RECORD", nullptr);
+    SetEnvironmentVariableA("TEZ_PROBE_VARIABLE", nullptr);
+    SetEnvironmentVariableA("TEZ_PROBE_READ_STDIN", nullptr);
+  }
+};
+
+HANDLE Inheritable(const std::string &Name, DWORD Access, DWORD Disposition) {
+  SECURITY_ATTRIBUTES Security{sizeof Security, nullptr, TRUE};
+  return CreateFileA(Name.c_str(), Access, FILE_SHARE_READ | FILE_SHARE_WRITE, &Security,
+                     Disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+} // namespace
+
+TEST_F(Probe_Run, ArgumentsFollowTheProgramAfterExactlyOneBlank) {
+  Create_Process(Probe, "  two  spaced \"words\"", "", "", nullptr, nullptr, nullptr, false);
+  const std::string Got = Await_Record(Record);
+  EXPECT_EQ(Field(Got, "command_line"), Probe + "   two  spaced \"words\"");
+  EXPECT_EQ(Field(Got, "module_directory"), Test_Support::Program_Directory());
+}
+
+TEST_F(Probe_Run, WithoutArgumentsTheProgramAloneIsTheApplication) {
+  Create_Process(Probe, "", "", "", nullptr, nullptr, nullptr, false);
+  // The system makes the command line from the application name, quoted or not.
+  std::string Line = Field(Await_Record(Record), "command_line");
+  if (Line.size() >= 2 && Line.front() == '"' && Line.back() == '"')
+    Line = Line.substr(1, Line.size() - 2);
+  EXPECT_EQ(Line, Probe);
+  // No search: the application name must be the file itself.
+  EXPECT_THROW(Create_Process("tez_probe", "", "", "", nullptr, nullptr, nullptr, false),
+               Process_Creation_Failure);
+}
+
+TEST_F(Probe_Run, EnvironmentAndDirectoryReplaceTheCallersOnlyWhenGiven) {
+  SetEnvironmentVariableA("TEZ_PROBE_VARIABLE", "inherited");
+  Create_Process(Probe, "a", "", "", nullptr, nullptr, nullptr, false);
+  std::string Got = Await_Record(Record);
+  EXPECT_EQ(Field(Got, "variable"), "inherited");
+  char Own[MAX_PATH];
+  GetCurrentDirectoryA(MAX_PATH, Own);
+  EXPECT_EQ(Field(Got, "directory"), Own);
+
+  DeleteFileA(Record.c_str());
+  const std::string Block =
+      "TEZ_PROBE_RECORD=" + Record + std::string(1, '\0') + "TEZ_PROBE_VARIABLE=given";
+  std::string Directory = Dir.Path();
+  Directory.pop_back();
+  Create_Process(Probe, "b", Block, Directory, nullptr, nullptr, nullptr, true);
+  Got = Await_Record(Record);
+  EXPECT_EQ(Field(Got, "variable"), "given");
+  EXPECT_EQ(Field(Got, "directory"), Directory);
+}
+
+TEST_F(Probe_Run, GivenStandardHandlesAreInheritedAndTheOthersAreTheCallers) {
+  const std::string Output = Dir / "out.txt", Error = Dir / "err.txt", Input = Dir / "in.txt";
+  Test_Support::Write_File(Input, "typed input");
+  SetEnvironmentVariableA("TEZ_PROBE_READ_STDIN", "1");
+  const HANDLE Out = Inheritable(Output, GENERIC_WRITE, CREATE_ALWAYS);
+  const HANDLE Err = Inheritable(Error, GENERIC_WRITE, CREATE_ALWAYS);
+  const HANDLE In = Inheritable(Input, GENERIC_READ, OPEN_EXISTING);
+  Create_Process(Probe, "x", "", "", In, Out, Err, false);
+  EXPECT_EQ(Field(Await_Record(Record), "stdin"), "typed input");
+  CloseHandle(Out);
+  CloseHandle(Err);
+  CloseHandle(In);
+  EXPECT_EQ(Test_Support::Read_File(Output), "probe output");
+  EXPECT_EQ(Test_Support::Read_File(Error), "probe error");
+
+  // Only standard output given: the probe's standard error is ours, not the file.
+  DeleteFileA(Record.c_str());
+  SetEnvironmentVariableA("TEZ_PROBE_READ_STDIN", nullptr);
+  const HANDLE Only = Inheritable(Output, GENERIC_WRITE, CREATE_ALWAYS);
+  Create_Process(Probe, "y", "", "", nullptr, Only, nullptr, false);
+  Await_Record(Record);
+  CloseHandle(Only);
+  EXPECT_EQ(Test_Support::Read_File(Output), "probe output");
+}
+
+TEST_F(Probe_Run, ProgramInADriveRootHasTheRootAsItsDirectory) {
+  const std::string Rooted = "C:\\tez_probe_" + std::to_string(GetCurrentProcessId()) + ".exe";
+  ASSERT_TRUE(CopyFileA(Probe.c_str(), Rooted.c_str(), FALSE));
+  Create_Process(Rooted, "", "", "", nullptr, nullptr, nullptr, false);
+  const std::string Got = Await_Record(Record);
+  for (int Attempt = 0; Attempt < 100 && !DeleteFileA(Rooted.c_str()); ++Attempt)
+    Sleep(20);
+  EXPECT_EQ(Field(Got, "module_directory"), "C:\\");
+}
+
+TEST(Create_Process, RefusalsAreProcessCreationFailures) {
+  Scratch_Directory Dir;
+  EXPECT_THROW(Create_Process(Dir / "missing.exe", "", "", "", nullptr, nullptr, nullptr, false),
+               Process_Creation_Failure);
+  EXPECT_THROW(Create_Process(Dir / "missing.exe", "arg", "", "", nullptr, nullptr, nullptr, false),
+               Process_Creation_Failure);
+  Test_Support::Write_File(Dir / "text.exe", "not a program");
+  EXPECT_THROW(Create_Process(Dir / "text.exe", "", "", "", nullptr, nullptr, nullptr, false),
+               Process_Creation_Failure);
+  EXPECT_THROW(Create_Process(Probe, "", "", Dir / "no_such_dir", nullptr, nullptr, nullptr, false),
+               Process_Creation_Failure);
+}
+
+TEST(Modules, TheExecutableIsTheFirstModuleAndHoldsOurCode) {
+  const Module_Entry Main = First_Module(0);
+  EXPECT_EQ(Main.hModule, GetModuleHandleA(nullptr));
+  char Path[MAX_PATH];
+  GetModuleFileNameA(nullptr, Path, MAX_PATH);
+  EXPECT_EQ(Module_Path(Main), Path);
+  EXPECT_EQ(Module_Base_Name(Main), "platform_tests");
+
+  const Module_Entry Ours = Module_Containing(reinterpret_cast<const void *>(&First_Module));
+  EXPECT_EQ(Ours.hModule, Main.hModule);
+  EXPECT_FALSE(Is_Not_Main_Module(Ours.hModule));
+  // The first address past the module still counts as inside it.
+  const BYTE *const Past = Main.modBaseAddr + Main.modBaseSize;
+  EXPECT_EQ(Module_Containing(Past).hModule, Main.hModule);
+
+  const HMODULE Kernel = GetModuleHandleA("kernel32.dll");
+  const Module_Entry Library = Module_Containing(
+      reinterpret_cast<const void *>(GetProcAddress(Kernel, "GetCurrentThreadId")));
+  EXPECT_EQ(Library.hModule, Kernel);
+  EXPECT_TRUE(Is_Not_Main_Module(Kernel));
+  EXPECT_THROW(Module_Containing(reinterpret_cast<const void *>(16)), No_Module_Information);
+}
+
+TEST(Modules, BaseNameDropsOnlyTheLastExtension) {
+  Module_Entry Entry{};
+  const auto Named = [&](const char *Name) {
+    std::strcpy(Entry.szModule, Name);
+    return Module_Base_Name(Entry);
+  };
+  EXPECT_EQ(Named("client.tools.exe"), "client.tools");
+  EXPECT_EQ(Named("client"), "client");
+  EXPECT_EQ(Named(".hidden"), "");
+  EXPECT_EQ(Named("a."), "a");
+}
+
+TEST(Profile_String, ValuesOfAnyLengthComeBackWhole) {
+  Scratch_Directory Dir;
+  const std::string File = Dir / "tez.ini";
+  const std::string V298(298, 'a'), V299(299, 'b'), V1000(1000, 'c'), V599(599, 'd');
+  Test_Support::Write_File(File, "[Tez_Client]\r\nShort=abc\r\nA=" + V298 + "\r\nB=" + V299 +
+                                     "\r\nC=" + V1000 + "\r\nD=" + V599 + "\r\n" +
+                                     "Quoted=\"a b\"\r\nEmpty=\r\n[Other]\r\nShort=other\r\n");
+  EXPECT_EQ(Profile_String("Short", "Tez_Client", File), "abc");
+  EXPECT_EQ(Profile_String("A", "Tez_Client", File), V298);
+  EXPECT_EQ(Profile_String("B", "Tez_Client", File), V299);
+  EXPECT_EQ(Profile_String("C", "Tez_Client", File), V1000);
+  EXPECT_EQ(Profile_String("D", "Tez_Client", File), V599);
+  EXPECT_EQ(Profile_String("short", "tez_client", File), "abc");
+  EXPECT_EQ(Profile_String("Short", "Other", File), "other");
+  EXPECT_EQ(Profile_String("Empty", "Tez_Client", File), "");
+  EXPECT_EQ(Profile_String("Missing", "Tez_Client", File), "");
+  EXPECT_EQ(Profile_String("Short", "Missing", File), "");
+  EXPECT_EQ(Profile_String("Short", "Tez_Client", Dir / "missing.ini"), "");
+}
+
+TEST(Local_Time, ImageIsTheSystemsDateOneBlankAndTheSystemsTime) {
+  SYSTEMTIME Time{};
+  Time.wYear = 2026;
+  Time.wMonth = 12;
+  Time.wDay = 8;
+  Time.wHour = 14;
+  Time.wMinute = 5;
+  Time.wSecond = 9;
+  char Date[50], Clock[50];
+  ASSERT_GT(GetDateFormatA(LOCALE_USER_DEFAULT, 0, &Time, nullptr, Date, 50), 0);
+  ASSERT_GT(GetTimeFormatA(LOCALE_USER_DEFAULT, 0, &Time, nullptr, Clock, 50), 0);
+  EXPECT_EQ(Date_Time_Image(Time), std::string(Date) + " " + Clock);
+  EXPECT_NE(Date_Time_Image(Time).find("2026"), std::string::npos);
+  // A date the system cannot format leaves its part empty; the blank stays.
+  SYSTEMTIME Invalid = Time;
+  Invalid.wMonth = 13;
+  EXPECT_EQ(Date_Time_Image(Invalid), std::string(" ") + Clock);
+  const SYSTEMTIME Now = Local_Time();
+  EXPECT_GE(Now.wYear, 2024);
+}

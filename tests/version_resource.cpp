@@ -1,0 +1,63 @@
+#include "windows/version.hpp"
+#include "windows/windows.hpp"
+
+#include "support.hpp"
+
+#include <gtest/gtest.h>
+
+using namespace Windows::Version;
+
+namespace {
+
+const std::string Directory = Test_Support::Program_Directory();
+
+std::string Own_File() {
+  char Path[MAX_PATH];
+  return std::string(Path, GetModuleFileNameA(nullptr, Path, MAX_PATH));
+}
+
+class Version_Test : public ::testing::Test {
+protected:
+  void SetUp() override { Initialise(); }
+  void TearDown() override { Set_Translation(0x040904E4); }
+};
+
+} // namespace
+
+TEST_F(Version_Test, ProductNameAndVersionOfTheProgramItself) {
+  EXPECT_EQ(Product_Name(), "Tez_Version_Test");
+  EXPECT_EQ(Product_Name(), "Tez_Version_Test") << "read afresh, equal";
+  EXPECT_EQ(Product_Version(), "9.8.7");
+}
+
+TEST_F(Version_Test, TheClientCarriesItsOwnNameAndVersion) {
+  const std::string Client = Directory + "Tez_Client.exe";
+  EXPECT_EQ(String_Value("ProductName", Client), "Tez_Client");
+  EXPECT_FALSE(String_Value("ProductVersion", Client).empty());
+}
+
+TEST_F(Version_Test, LengthLimitAndEmptyStrings) {
+  EXPECT_EQ(String_Value("Long1000", Own_File()), std::string(1000, 'x'));
+  EXPECT_THROW(String_Value("Long1001", Own_File()), Constraint_Error);
+  EXPECT_EQ(String_Value("Empty", Own_File()), "");
+  EXPECT_THROW(String_Value("Missing", Own_File()), No_Version_Info);
+}
+
+TEST_F(Version_Test, OnlyTheSelectedTranslationIsRead) {
+  const std::string Probe = Directory + "tez_probe.exe";
+  EXPECT_THROW(String_Value("ProductName", Probe), No_Version_Info);
+  Set_Translation(0x040704B0);
+  EXPECT_EQ(String_Value("ProductName", Probe), "Probe");
+  EXPECT_THROW(Product_Name(), No_Version_Info);
+}
+
+TEST_F(Version_Test, FilesWithoutAVersionResource) {
+  Test_Support::Scratch_Directory Dir;
+  Test_Support::Write_File(Dir / "plain.txt", "no resource here");
+  EXPECT_THROW(String_Value("ProductName", Dir / "plain.txt"), No_Version_Info);
+  EXPECT_THROW(String_Value("ProductName", Dir / "missing.exe"), No_Version_Info);
+  EXPECT_THROW(Query_Value("\\", Dir / "plain.txt"), No_Version_Info);
+  const Value Root = Query_Value("\\", Own_File());
+  EXPECT_EQ(Root.Length, sizeof(VS_FIXEDFILEINFO));
+  EXPECT_EQ(static_cast<const VS_FIXEDFILEINFO *>(Root.Pointer)->dwSignature, 0xFEEF04BDu);
+}

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "core/failure.hpp"
+#include "windows/handle.hpp"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+// Buffered reading and writing of files through system handles: one 500-byte
+// buffer per open file, for 8-bit text (lines end in CR LF) and UTF-16LE text
+// (lines end in U+000A). A Handle is a shared reference: copies designate the
+// same open file, which closes when the last copy goes.
+namespace Windows::Files::IO {
+
+using Bad_Handle = Named_Failure<"WINDOWS.FILES.IO.BAD_HANDLE">;
+using Bad_Size = Named_Failure<"WINDOWS.FILES.IO.BAD_SIZE">;
+using Creation_Failure = Named_Failure<"WINDOWS.FILES.IO.CREATION_FAILURE">;
+using End_Error = Named_Failure<"WINDOWS.FILES.IO.END_ERROR">;
+using File_Not_Found = Named_Failure<"WINDOWS.FILES.IO.FILE_NOT_FOUND">;
+using Unexpected_Error = Named_Failure<"WINDOWS.FILES.IO.UNEXPECTED_ERROR">;
+using Wrong_Mode = Named_Failure<"WINDOWS.FILES.IO.WRONG_MODE">;
+
+constexpr std::int32_t Buffer_Size = 500;
+
+struct File_Control_Block {
+  File_Handle OS_Handle;
+  std::int32_t Start = 0;         // file offset of buffer byte 1
+  std::int32_t Current = 0;       // buffer bytes already read or filled
+  std::int32_t Last = 0;          // valid bytes in the buffer
+  std::unique_ptr<char[]> Buffer; // none once the file is closed
+  bool Append = false;            // output mode, at the end of the file
+  bool Dirty = false;             // bytes put but not yet written
+
+  File_Control_Block() = default;
+  File_Control_Block(const File_Control_Block &) = delete;
+  File_Control_Block &operator=(const File_Control_Block &) = delete;
+  ~File_Control_Block(); // closes a file still open, ignoring a failure
+};
+
+class Handle {
+public:
+  Handle() = default; // never opened
+  explicit Handle(std::shared_ptr<File_Control_Block> Block) : Block_(std::move(Block)) {}
+
+  bool Is_Open() const { return Block_ && Block_->Buffer; }
+  File_Control_Block *Block() const { return Block_.get(); }
+  // The number of handles sharing this one's block (0 when never opened).
+  long References() const { return Block_.use_count(); }
+
+  friend bool operator==(const Handle &A, const Handle &B) { return A.Block_ == B.Block_; }
+
+private:
+  std::shared_ptr<File_Control_Block> Block_;
+};
+
+// A new file for writing (an existing one is replaced unless New_Only).
+Handle Create(std::string_view Name, bool New_Only, bool Share_Read);
+Handle Create(std::wstring_view Name, bool New_Only, bool Share_Read);
+
+// An existing file, for reading or, with Append, for writing at its end.
+Handle Open(std::string_view Name, bool Append);
+Handle Open(std::wstring_view Name, bool Append);
+
+void Reset(const Handle &File);
+bool End_Of_File(const Handle &File);
+std::string Get_Line(const Handle &File);
+std::wstring Get_Wide_Line(const Handle &File);
+void Put(std::string_view Item, const Handle &File);
+void Put(std::wstring_view Item, const Handle &File);
+void Put_Line(std::string_view Item, const Handle &File);
+void Put_Line(std::wstring_view Item, const Handle &File);
+void Set_Position(const Handle &File, std::int32_t Position); // 1 is the first byte
+std::int32_t Position(const Handle &File);
+void Flush(const Handle &File);
+void Close(const Handle &File);
+
+} // namespace Windows::Files::IO

@@ -1,0 +1,157 @@
+#include "windows/windows.hpp"
+
+#include "windows/handle.hpp"
+
+#include <cstring>
+#include <vector>
+
+namespace Windows {
+
+namespace {
+
+constexpr int Format_Buffer_Size = 50;
+
+std::string Name_Field(const char *Field, std::size_t Capacity) {
+  return std::string(Field, strnlen(Field, Capacity));
+}
+
+class Module_Snapshot {
+public:
+  explicit Module_Snapshot(std::uint32_t Process_Id)
+      : Handle_(CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, Process_Id)) {
+    Entry_.dwSize = sizeof Entry_;
+  }
+
+  // The next entry, or false when there is none (or no snapshot).
+  bool Next() {
+    if (!Handle_) return false;
+    const BOOL Found =
+        Started_ ? Module32Next(Handle_.Get(), &Entry_) : Module32First(Handle_.Get(), &Entry_);
+    Started_ = true;
+    return Found == TRUE;
+  }
+  const Module_Entry &Entry() const { return Entry_; }
+
+private:
+  File_Handle Handle_;
+  Module_Entry Entry_{};
+  bool Started_ = false;
+};
+
+} // namespace
+
+SYSTEMTIME Local_Time() {
+  SYSTEMTIME Time;
+  GetLocalTime(&Time);
+  return Time;
+}
+
+std::string Date_Time_Image(const SYSTEMTIME &Time) {
+  char Date[Format_Buffer_Size], Clock[Format_Buffer_Size];
+  const int Date_Count =
+      GetDateFormatA(LOCALE_USER_DEFAULT, 0, &Time, nullptr, Date, Format_Buffer_Size);
+  const int Time_Count =
+      GetTimeFormatA(LOCALE_USER_DEFAULT, 0, &Time, nullptr, Clock, Format_Buffer_Size);
+  std::string Image(Date, Date_Count > 0 ? static_cast<std::size_t>(Date_Count - 1) : 0);
+  Image += ' ';
+  Image.append(Clock, Time_Count > 0 ? static_cast<std::size_t>(Time_Count - 1) : 0);
+  return Image;
+}
+
+std::uint32_t Current_Thread_Id() {
+  return GetCurrentThreadId();
+}
+
+Module_Entry First_Module(std::uint32_t Process_Id) {
+  Module_Snapshot Snapshot(Process_Id);
+  if (!Snapshot.Next()) throw No_Module_Information();
+  return Snapshot.Entry();
+}
+
+Module_Entry Module_Containing(const void *Address) {
+  const auto Target = reinterpret_cast<std::uintptr_t>(Address);
+  Module_Snapshot Snapshot(0);
+  while (Snapshot.Next()) {
+    const auto Base = reinterpret_cast<std::uintptr_t>(Snapshot.Entry().modBaseAddr);
+    if (Base <= Target && Target <= Base + Snapshot.Entry().modBaseSize) return Snapshot.Entry();
+  }
+  throw No_Module_Information();
+}
+
+bool Is_Not_Main_Module(HMODULE Module) {
+  return Module != First_Module(0).hModule;
+}
+
+std::string Module_Base_Name(const Module_Entry &Entry) {
+  const std::string Name = Name_Field(Entry.szModule, sizeof Entry.szModule);
+  const std::size_t Dot = Name.rfind('.');
+  return Dot == std::string::npos ? Name : Name.substr(0, Dot);
+}
+
+std::string Module_Path(const Module_Entry &Entry) {
+  return Name_Field(Entry.szExePath, sizeof Entry.szExePath);
+}
+
+std::string Profile_String(std::string_view Key, std::string_view Section, std::string_view File) {
+  const std::string Key_Text(Key), Section_Text(Section), File_Text(File);
+  std::vector<char> Buffer(300);
+  for (;;) {
+    const DWORD Count =
+        GetPrivateProfileStringA(Section_Text.c_str(), Key_Text.c_str(), nullptr, Buffer.data(),
+                                 static_cast<DWORD>(Buffer.size()), File_Text.c_str());
+    // A value that filled the buffer may have been cut.
+    if (Count < Buffer.size() - 1) return std::string(Buffer.data(), Count);
+    Buffer.resize(Buffer.size() * 2);
+  }
+}
+
+std::string Module_Directory() {
+  const Module_Entry Entry = Module_Containing(reinterpret_cast<const void *>(&Module_Directory));
+  std::vector<char> Path(300);
+  DWORD Length;
+  // A path that fills the buffer may have been cut: the directory would be
+  // wrong, so grow rather than guess.
+  while ((Length = GetModuleFileNameA(Entry.hModule, Path.data(),
+                                      static_cast<DWORD>(Path.size()))) == Path.size())
+    Path.resize(Path.size() * 2);
+  const std::string_view Name(Path.data(), Length);
+  const std::size_t Backslash = Name.rfind('\\');
+  return Backslash == std::string_view::npos ? std::string()
+                                             : std::string(Name.substr(0, Backslash + 1));
+}
+
+void Create_Process(std::string_view Program, std::string_view Arguments,
+                    std::string_view Environment, std::string_view Directory, HANDLE Std_Input,
+                    HANDLE Std_Output, HANDLE Std_Error, bool Detached) {
+  STARTUPINFOA Startup{};
+  Startup.cb = sizeof Startup;
+  const bool Redirect = Std_Input || Std_Output || Std_Error;
+  if (Redirect) {
+    Startup.dwFlags = STARTF_USESTDHANDLES;
+    Startup.hStdInput = Std_Input ? Std_Input : GetStdHandle(STD_INPUT_HANDLE);
+    Startup.hStdOutput = Std_Output ? Std_Output : GetStdHandle(STD_OUTPUT_HANDLE);
+    Startup.hStdError = Std_Error ? Std_Error : GetStdHandle(STD_ERROR_HANDLE);
+  }
+  std::string Block;
+  if (!Environment.empty()) (Block = Environment).append(2, '\0');
+  const std::string Directory_Text(Directory);
+  const std::string Program_Text(Program);
+  std::string Command_Line;
+  if (!Arguments.empty()) (Command_Line = Program_Text + ' ').append(Arguments);
+
+  PROCESS_INFORMATION Process{};
+  const BOOL Started =
+      CreateProcessA(Arguments.empty() ? Program_Text.c_str() : nullptr,
+                     Arguments.empty() ? nullptr : Command_Line.data(), nullptr, nullptr, Redirect,
+                     Detached ? DETACHED_PROCESS : 0, Block.empty() ? nullptr : Block.data(),
+                     Directory.empty() ? nullptr : Directory_Text.c_str(), &Startup, &Process);
+  if (Started != TRUE) throw Process_Creation_Failure();
+  CloseHandle(Process.hThread);
+  CloseHandle(Process.hProcess);
+}
+
+void Delay(Duration Span) {
+  if (Span.Raw > 0) Sleep(static_cast<DWORD>(Span.Seconds() * 1000.0 + 0.5));
+}
+
+} // namespace Windows
