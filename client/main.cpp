@@ -1,9 +1,19 @@
-#include "client/command_line.hpp"
+#include "client/client.hpp"
 #include "client/console.hpp"
+#include "windows/version.hpp"
 
+// Start-up in dependency order, then one run. The exit status is always 0:
+// what happened is told by the lines printed.
 int main(int argc, char **argv) {
-  const Client::Argument_List Arguments(argv + 1, argv + argc);
-  if (Arguments.size() < 2) Client::Print_Usage();
-  Client::Console::Flush();
+  try {
+    Windows::Version::Initialise();
+    Client::Initialise(Client::Argument_List(argv + 1, argv + argc));
+  } catch (...) {
+    return 0;
+  }
+  Client::Work();
+  try {
+    Client::Console::Flush();
+  } catch (...) {}
   return 0;
 }

@@ -39,9 +39,13 @@ class Probe_Run : public ::testing::Test {
 protected:
   Scratch_Directory Dir;
   std::string Record = Dir / "record.txt";
-  void SetUp() override { SetEnvironmentVariableA("TEZ_PROBE_RECORD", Record.c_str()); }
+  void SetUp() override {
+    SetEnvironmentVariableA("TEZ_PROBE_RECORD", Record.c_str());
+    SetEnvironmentVariableA("TEZ_PROBE_ECHO", "1");
+  }
   void TearDown() override {
     SetEnvironmentVariableA("TEZ_PROBE_RECORD", nullptr);
+    SetEnvironmentVariableA("TEZ_PROBE_ECHO", nullptr);
     SetEnvironmentVariableA("TEZ_PROBE_VARIABLE", nullptr);
     SetEnvironmentVariableA("TEZ_PROBE_READ_STDIN", nullptr);
   }

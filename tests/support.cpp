@@ -100,7 +100,7 @@ Run_Result Run(const std::string &Program, const std::vector<std::string> &Argum
 
   std::string Command_Line = Quoted(Program);
   for (const std::string &Argument : Arguments)
-    Command_Line += " " + Quoted(Argument);
+    (Command_Line += ' ') += Quoted(Argument);
   STARTUPINFOA Startup{};
   Startup.cb = sizeof Startup;
   Startup.dwFlags = STARTF_USESTDHANDLES;

@@ -36,8 +36,11 @@ int main() {
                              "module_directory=" + Windows::Module_Directory() + "\r\n" +
                              "variable=" + (Variable ? Variable : "(none)") + "\r\n" +
                              "stdin=" + Standard_Input() + "\r\n" + "end\r\n";
-  Write(GetStdHandle(STD_OUTPUT_HANDLE), "probe output");
-  Write(GetStdHandle(STD_ERROR_HANDLE), "probe error");
+  // Only when asked: as an editor it shares the client's standard handles.
+  if (std::getenv("TEZ_PROBE_ECHO")) {
+    Write(GetStdHandle(STD_OUTPUT_HANDLE), "probe output");
+    Write(GetStdHandle(STD_ERROR_HANDLE), "probe error");
+  }
   const HANDLE File = CreateFileA(Record_Name, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (File == INVALID_HANDLE_VALUE) return 4;

@@ -1,0 +1,51 @@
+#include "client/client.hpp"
+
+#include "client/configuration.hpp"
+#include "client/console.hpp"
+#include "client/conversation.hpp"
+#include "client/replies.hpp"
+#include "log/log.hpp"
+
+namespace Client {
+
+Argument_List Arguments;
+
+void Initialise(Argument_List Command_Line) {
+  Arguments = std::move(Command_Line);
+  Editor_Command.clear();
+}
+
+void Work() noexcept {
+  try {
+    if (Arguments.size() < 2) {
+      Print_Usage();
+      return;
+    }
+    Current_Command = Lookup_Command(Arguments[1]);
+    if (Current_Command == Command_Kind::None)
+      Console::Put_Line("Unknown command");
+    else
+      Process_Configuration_File(Arguments[0]);
+
+    bool Request_Sent = false;
+    const Request_Outcome Outcome = Build_Request(Current_Command, Arguments, Shutdown_Requested);
+    switch (Outcome.Outcome) {
+    case Request_Outcome::Kind::Missing_Source:
+      Console::Put_Line("Source file not found.");
+      return;
+    case Request_Outcome::Kind::Send:
+      Request_Sent = true;
+      Write_To_Server(Outcome.Request);
+      break;
+    case Request_Outcome::Kind::No_Request:
+      break;
+    }
+    if (Request_Sent) Read_Replies();
+    Write_To_Server("C");
+    if (!Request_Sent) Print_Usage();
+  } catch (...) {
+    Log::Report("Client.Work", std::current_exception());
+  }
+}
+
+} // namespace Client

@@ -1,0 +1,47 @@
+#include "client/replies.hpp"
+
+#include "client/command_line.hpp"
+#include "client/console.hpp"
+#include "client/conversation.hpp"
+#include "log/log.hpp"
+#include "text/text.hpp"
+#include "windows/windows.hpp"
+
+namespace Client {
+
+std::string Editor_Command;
+
+namespace {
+
+void Start_Editor(std::string_view Location) {
+  try {
+    Log::Put("Starting Editor:" + std::string(Location));
+    Windows::Create_Process(Editor_Command, Location, "", "", nullptr, nullptr, nullptr, false);
+  } catch (const Windows::Process_Creation_Failure &) {
+    Console::Put_Line("Could not start editor!");
+  } catch (...) {
+    Log::Put("Unexpected error when starting editor");
+  }
+}
+
+} // namespace
+
+bool Handle_Reply() {
+  const std::string Reply = Read_From_Server();
+  if (Reply.empty()) {
+    Console::Flush();
+    return true;
+  }
+  Log::Put("Reply from Server=" + Reply);
+  if (Reply == ".") return false;
+  if (!Text::Is_Empty(Editor_Command) && Reply.size() > 1 && Reply.front() == '>') {
+    Start_Editor(std::string_view(Reply).substr(1));
+  } else {
+    Console::Put_Line(Reply);
+    if (Reply.front() == '!') Shutdown_Requested = true;
+  }
+  Console::Flush();
+  return true;
+}
+
+} // namespace Client

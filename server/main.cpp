@@ -1,0 +1,151 @@
+// A stand-in Tez Server: started as "tez_server PIPENAME [PIPELENGTH]", it
+// creates the pipe, serves one client after another and ends every list of
+// replies with ".". Its replies come from the script named by
+// TEZ_SERVER_SCRIPT; it appends its command line and every request it gets
+// to the file named by TEZ_SERVER_RECORD.
+#include "client/integer_literal.hpp"
+#include "server/script.hpp"
+#include "windows/pipe.hpp"
+#include "windows/windows.hpp"
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+namespace {
+
+using namespace Windows::Pipe;
+
+constexpr double Default_Idle_Seconds = 300.0;
+const Duration Last_Word_Wait = Duration::From_Seconds(5.0);
+
+void Record(const std::string &Line) {
+  const char *const Name = std::getenv("TEZ_SERVER_RECORD");
+  if (!Name) return;
+  const HANDLE File = CreateFileA(Name, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (File == INVALID_HANDLE_VALUE) return;
+  const std::string Text = Line + "\r\n";
+  DWORD Written = 0;
+  WriteFile(File, Text.data(), static_cast<DWORD>(Text.size()), &Written, nullptr);
+  CloseHandle(File);
+}
+
+void Send(const Pipe_Handle &Pipe, std::string_view Message) {
+  Write(Pipe, Message.data(), static_cast<std::int32_t>(Message.size()));
+}
+
+class Stand_In {
+public:
+  Stand_In(std::string Name, std::int32_t Size, Server::Script Plan)
+      : Name_(std::move(Name)), Size_(Size), Script_(std::move(Plan)),
+        Idle_Seconds_(Script_.Idle.value_or(Default_Idle_Seconds)),
+        Buffer_(new char[static_cast<std::size_t>(Size)]) {}
+
+  // Serves clients until none comes within the idle time or "T0" arrives.
+  void Run() {
+    for (;;) {
+      Pipe_Handle Pipe;
+      try {
+        Open(Pipe, Name_, Pipe_Kind::Server_End, Pipe_Mode::Duplex, Size_,
+             Duration::From_Seconds(Idle_Seconds_));
+      } catch (const Failure &) {
+        return;
+      }
+      bool Ending = false;
+      try {
+        Ending = Serve(Pipe);
+      } catch (const Failure &F) {
+        Record(std::string("failure=") + F.name());
+      }
+      Close(Pipe);
+      if (Ending) return;
+    }
+  }
+
+private:
+  std::string Receive(const Pipe_Handle &Pipe, Duration Timeout = {}) {
+    const std::int32_t Count = Read(Pipe, Buffer_.get(), Timeout);
+    return std::string(Buffer_.get(), static_cast<std::size_t>(Count));
+  }
+
+  // One client's conversation; true when the server is to end.
+  bool Serve(const Pipe_Handle &Pipe) {
+    for (;;) {
+      const std::string Request = Receive(Pipe);
+      Record("request=" + Request);
+      if (Request == "C") return false;
+      if (!Answer(Pipe, Request)) return false;
+      Send(Pipe, ".");
+      if (!Request.empty() && Request.front() == 'T') {
+        std::int32_t Seconds = -1;
+        try {
+          Seconds = Client::Integer_Value(std::string_view(Request).substr(1));
+        } catch (const Failure &) {}
+        if (Seconds == 0) {
+          // Let the client read the end mark: a disconnect would discard it.
+          try {
+            Record("request=" + Receive(Pipe, Last_Word_Wait));
+          } catch (const Failure &) {}
+          return true;
+        }
+        if (Seconds > 0) Idle_Seconds_ = Seconds;
+      }
+    }
+  }
+
+  // The replies to one request, without the end mark; false when the client
+  // was dropped.
+  bool Answer(const Pipe_Handle &Pipe, const std::string &Request) {
+    const Server::Rule *const Rule = Script_.Rule_For(Request);
+    if (!Rule) return true;
+    for (const Server::Action &Step : Rule->Actions) {
+      switch (Step.What) {
+      case Server::Action::Kind::Reply:
+        Send(Pipe, Step.Text);
+        break;
+      case Server::Action::Kind::Empty:
+        Send(Pipe, "");
+        break;
+      case Server::Action::Kind::Oversize:
+        Send(Pipe, std::string(static_cast<std::size_t>(Step.Number), 'x'));
+        break;
+      case Server::Action::Kind::Pause:
+        Sleep(static_cast<DWORD>(Step.Number * 1000));
+        break;
+      case Server::Action::Kind::Drop:
+        return false;
+      }
+    }
+    return true;
+  }
+
+  std::string Name_;
+  std::int32_t Size_;
+  Server::Script Script_;
+  double Idle_Seconds_;
+  std::unique_ptr<char[]> Buffer_;
+};
+
+} // namespace
+
+int main(int argc, char **argv) {
+  Record(std::string("command_line=") + GetCommandLineA());
+  if (argc < 2) return 2;
+  std::int32_t Size = 1000;
+  if (argc > 2) {
+    try {
+      const std::int32_t Asked = Client::Integer_Value(argv[2]);
+      if (Asked >= 1) Size = Asked;
+    } catch (const Failure &) {}
+  }
+  const char *const Script_Name = std::getenv("TEZ_SERVER_SCRIPT");
+  Server::Script Plan = Script_Name ? Server::Load_Script(Script_Name) : Server::Script{};
+  if (Plan.Never_Create) {
+    Sleep(static_cast<DWORD>(*Plan.Never_Create * 1000));
+    return 0;
+  }
+  Sleep(static_cast<DWORD>(Plan.Delay_Start * 1000));
+  Stand_In(argv[1], Size, std::move(Plan)).Run();
+  return 0;
+}

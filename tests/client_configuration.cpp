@@ -1,0 +1,162 @@
+// The configuration step end to end: the real client, the real stand-in
+// server, the console bytes and the requests the server received.
+#include "client_support.hpp"
+
+using Test_Support::Client_Run;
+using Test_Support::Keys;
+using Strings = std::vector<std::string>;
+
+TEST_F(Client_Run, SettingsGoInTheirFixedOrderBeforeTheQuery) {
+  Configure({{"Units", "u"},
+             {"Timeout", "60"},
+             {"Path", "C:\\src;D:\\lib"},
+             {"Compiler", "cc"},
+             {"Editor", "ed.exe -n"},
+             {"Format", "f"},
+             {"Errors", "e"}});
+  const auto Result = Run_Client({Config, "syntax", Source});
+  EXPECT_EQ(Result.Output, "");
+  EXPECT_EQ(Requests(), (Strings{"Ee", "Ff", "Ied.exe -n", "Xcc", "PC:\\src;D:\\lib", "T60", "Uu",
+                                 "S" + Source, "C"}));
+  EXPECT_EQ(Server_Command_Lines(), Strings{Server + " " + Pipe}) << "one start only";
+}
+
+TEST_F(Client_Run, EmptySettingsAreNotSent) {
+  Configure({{"Errors", ""}, {"Editor", ""}});
+  Run_Client({Config, "unused", Source});
+  EXPECT_EQ(Requests(), (Strings{"A" + Source, "C"}));
+}
+
+TEST_F(Client_Run, MissingPipenameEndsTheStepAndTheRunQuietly) {
+  Configure({{"Server", Server}}, false);
+  EXPECT_EQ(Run_Client({Config, "syntax", Source}).Output,
+            "Pipename not specified in configuration file\r\n");
+  EXPECT_EQ(Run_Client({Dir / "missing.ini", "syntax", Source}).Output,
+            "Pipename not specified in configuration file\r\n");
+  EXPECT_TRUE(Server_Command_Lines().empty());
+}
+
+TEST_F(Client_Run, ServerPathMustBeGivenAndExist) {
+  Configure({{"Pipename", Pipe}}, false);
+  EXPECT_EQ(Run_Client({Config, "syntax", Source}).Output,
+            "Server not specified in configuration file\r\n");
+  Configure({{"Pipename", Pipe}, {"Server", Dir / "missing.exe"}}, false);
+  EXPECT_EQ(Run_Client({Config, "syntax", Source}).Output, "Specified server not found\r\n");
+  Test_Support::Write_File(Dir / "not_a_program.exe", "text");
+  Configure({{"Pipename", Pipe}, {"Server", Dir / "not_a_program.exe"}}, false);
+  EXPECT_EQ(Run_Client({Config, "syntax", Source}).Output, "Could not start server\r\n");
+  EXPECT_TRUE(Requests().empty());
+}
+
+TEST_F(Client_Run, ServerThatNeverListensAfterFourAttempts) {
+  Server_Script("never_create 7\r\n");
+  Configure({{"Errors", "on"}});
+  auto Result = Run_Client({Config, "syntax", Source});
+  EXPECT_EQ(Result.Output, "Cannot communicate with server\r\n");
+  EXPECT_GE(Seconds, 4.0) << "0.1 s, then four attempts 1 s apart";
+  EXPECT_LT(Seconds, 6.5);
+  // Without settings to send, nothing is printed: the query's write fails
+  // into the log.
+  Configure();
+  Result = Run_Client({Config, "syntax", Source});
+  EXPECT_EQ(Result.Output, "");
+  EXPECT_EQ(Server_Command_Lines().size(), 2u);
+}
+
+TEST_F(Client_Run, ServerThatStartsSlowlyIsReachedByALaterAttempt) {
+  Server_Script("delay_start 1.5\r\nidle 5\r\n");
+  Configure();
+  Run_Client({Config, "syntax", Source});
+  EXPECT_EQ(Requests(), (Strings{"S" + Source, "C"}));
+  EXPECT_GE(Seconds, 1.5);
+  EXPECT_LT(Seconds, 3.9) << "reached before the last attempt";
+}
+
+TEST_F(Client_Run, PipelengthIsPassedToTheServerAsTyped) {
+  for (const char *Text : {"0", "-5", "abc"}) {
+    SCOPED_TRACE(Text);
+    const std::string Own_Pipe = Test_Support::Unique_Pipe_Name();
+    Server_Script("on S\r\nreply " + std::string(1000, 'k') + "\r\nidle 5\r\n");
+    Configure({{"Pipename", Own_Pipe}, {"Server", Server}, {"Pipelength", Text}}, false);
+    // Ignored by both: replies of 1000 bytes still fit.
+    EXPECT_EQ(Run_Client({Config, "syntax", Source}).Output, std::string(1000, 'k') + "\r\n");
+    EXPECT_EQ(Server_Command_Lines().back(), Server + " " + Own_Pipe + " " + Text);
+    Configure({{"Pipename", Own_Pipe}}, false);
+    Run_Client({Config, "close"});
+  }
+}
+
+TEST_F(Client_Run, RepliesOfExactlyPipelengthBytesFitOneMoreDoesNot) {
+  Server_Script("on Sa\r\nreply " + std::string(50, 'a') + "\r\non S\r\nreply " +
+                std::string(51, 'b') + "\r\nidle 5\r\n");
+  Configure({{"Pipelength", "50"}});
+  // A source named relative to the client's directory makes the request "Sa".
+  Test_Support::Write_File(Dir / "a", "");
+  EXPECT_EQ(Run_Client({Config, "syntax", "a"}).Output, std::string(50, 'a') + "\r\n");
+  EXPECT_EQ(Server_Command_Lines().front(), Server + " " + Pipe + " 50");
+  EXPECT_EQ(Run_Client({Config, "syntax", Source}).Output, "") << "too long: log only";
+  EXPECT_EQ(Requests(), (Strings{"Sa", "C", "S" + Source})) << "no closing request after it";
+}
+
+TEST_F(Client_Run, UnexpectedFailureDuringTheSettingsIsAnnounced) {
+  Server_Script("on E\r\noversize 2000\r\nidle 5\r\n");
+  Configure({{"Errors", "x"}, {"Format", "y"}});
+  EXPECT_EQ(Run_Client({Config, "syntax", Source}).Output, "Unexpected error\r\n");
+  EXPECT_EQ(Requests(), Strings{"Ex"});
+}
+
+TEST_F(Client_Run, ServerDroppingThePipeMidReply) {
+  Server_Script("on S\r\nreply first\r\ndrop\r\nidle 5\r\n");
+  Configure();
+  EXPECT_EQ(Run_Client({Config, "syntax", Source}).Output, "first\r\n");
+  EXPECT_EQ(Requests(), Strings{"S" + Source});
+}
+
+TEST_F(Client_Run, ErrorReplyDuringSettingsTurnsTheQueryIntoClose) {
+  Server_Script("on E\r\nreply !no such error mode\r\nidle 5\r\n");
+  Configure({{"Errors", "bad"}, {"Units", "u"}});
+  EXPECT_EQ(Run_Client({Config, "reference", Source, "1", "1"}).Output, "!no such error mode\r\n");
+  EXPECT_EQ(Requests(), (Strings{"Ebad", "Uu", "T0", "C"}));
+}
+
+TEST_F(Client_Run, CloseReadsOnlyTheConnectionKeys) {
+  Configure({{"Errors", "e"}, {"Editor", Editor}});
+  Run_Client({Config, "syntax", Source});
+  const auto Result = Run_Client({Config, "CLOSE", "extra", "arguments"});
+  EXPECT_EQ(Result.Output, "");
+  EXPECT_EQ(Requests(), (Strings{"Ee", "I" + Editor, "S" + Source, "C", "T0", "C"}));
+}
+
+TEST_F(Client_Run, CloseWithoutAServerStartsNothing) {
+  Configure();
+  EXPECT_EQ(Run_Client({Config, "c"}).Output, "");
+  EXPECT_TRUE(Server_Command_Lines().empty());
+}
+
+TEST_F(Client_Run, ABareConfigurationNameIsLookedForBesideTheProgramFirst) {
+  const std::string Name = "tez_beside_" + std::to_string(GetCurrentProcessId()) + ".ini";
+  const std::string Beside = Bin + Name;
+  Test_Support::Write_File(Beside, "[Tez_Client]\r\nPipename=" + Pipe + "\r\nServer=" + Server +
+                                       "\r\nErrors=beside\r\n");
+  Test_Support::Write_File(Dir / Name, "[Tez_Client]\r\nPipename=" + Pipe + "\r\nServer=" + Server +
+                                           "\r\nErrors=current\r\n");
+  Run_Client({Name, "syntax", Source});
+  // A name with a backslash is taken as given, relative to the current directory.
+  Run_Client({".\\" + Name, "syntax", Source});
+  DeleteFileA(Beside.c_str());
+  EXPECT_EQ(Requests(), (Strings{"Ebeside", "S" + Source, "C", "Ecurrent", "S" + Source, "C"}));
+}
+
+TEST_F(Client_Run, ServerPathWithABlankIsStartedAndNothingElse) {
+  const std::string Folder = Dir / "my server";
+  CreateDirectoryA(Folder.c_str(), nullptr);
+  const std::string Spaced = Folder + "\\tez_server.exe";
+  ASSERT_TRUE(CopyFileA(Server.c_str(), Spaced.c_str(), FALSE));
+  // What an unquoted command line would start first.
+  ASSERT_TRUE(CopyFileA(Editor.c_str(), (Dir / "my.exe").c_str(), FALSE));
+  Configure({{"Pipename", Pipe}, {"Server", Spaced}, {"Pipelength", "800"}}, false);
+  Run_Client({Config, "syntax", Source});
+  EXPECT_EQ(Server_Command_Lines(), Strings{"\"" + Spaced + "\" " + Pipe + " 800"});
+  EXPECT_EQ(Requests(), (Strings{"S" + Source, "C"}));
+  EXPECT_TRUE(Editor_Command_Lines(0).empty());
+}

@@ -1,0 +1,96 @@
+// Reply handling and the main flow end to end: what the console shows, what
+// the editor stand-in was started with, and what reached the server.
+#include "client_support.hpp"
+
+using Test_Support::Client_Run;
+using Test_Support::Usage_Text;
+using Strings = std::vector<std::string>;
+
+TEST_F(Client_Run, EveryKindOfReplyWithAnEditor) {
+  Server_Script("on R\r\nreply plain text\r\nempty\r\nreply >main.src:3:7\r\nreply >\r\n"
+                "reply ..\r\nreply . \r\nreply >main.src:9:1\r\nreply !stop\r\nreply \t"
+                "bytes \xE9\xFF unchanged\r\nidle 5\r\n");
+  Configure({{"Editor", Editor}});
+  const auto Result = Run_Client({Config, "ref", Source, "3", "7"});
+  EXPECT_EQ(Result.Output,
+            "plain text\r\n>\r\n..\r\n. \r\n!stop\r\n\tbytes \xE9\xFF unchanged\r\n");
+  EXPECT_EQ(Editor_Command_Lines(2), (Strings{Editor + " main.src:3:7", Editor + " main.src:9:1"}));
+  EXPECT_EQ(Requests(), (Strings{"I" + Editor, "R" + Source + "<3,7>", "C"}));
+}
+
+TEST_F(Client_Run, LocationRepliesArePrintedWithoutAnEditor) {
+  Server_Script("on L\r\nreply >main.src:1:1\r\nidle 5\r\n");
+  Configure();
+  EXPECT_EQ(Run_Client({Config, "location", Source, "1", "1"}).Output, ">main.src:1:1\r\n");
+  EXPECT_TRUE(Editor_Command_Lines(0).empty());
+}
+
+TEST_F(Client_Run, SettingsRepliesArePrintedEvenWithAnEditor) {
+  Server_Script("on I\r\nreply >editor noted\r\non L\r\nreply >main.src:2:2\r\nidle 5\r\n");
+  Configure({{"Editor", Editor}});
+  EXPECT_EQ(Run_Client({Config, "l", Source, "2", "2"}).Output, ">editor noted\r\n");
+  EXPECT_EQ(Editor_Command_Lines(1), Strings{Editor + " main.src:2:2"});
+}
+
+TEST_F(Client_Run, AnEditorThatCannotStartIsReportedAndRepliesGoOn) {
+  Server_Script("on L\r\nreply >main.src:1:1\r\nreply after\r\nidle 5\r\n");
+  Configure({{"Editor", Dir / "no_editor.exe"}});
+  EXPECT_EQ(Run_Client({Config, "l", Source, "1", "1"}).Output,
+            "Could not start editor!\r\nafter\r\n");
+  EXPECT_EQ(Requests(), (Strings{"I" + Dir / "no_editor.exe", "L" + Source + "<1,1>", "C"}));
+}
+
+TEST_F(Client_Run, FewerThanTwoArgumentsOnlyPrintTheUsage) {
+  Configure();
+  EXPECT_EQ(Run_Client({}).Output, Usage_Text);
+  EXPECT_EQ(Run_Client({Config}).Output, Usage_Text);
+  EXPECT_TRUE(Server_Command_Lines().empty());
+}
+
+TEST_F(Client_Run, UnknownAndEmptyCommandsReadNoConfiguration) {
+  Configure();
+  EXPECT_EQ(Run_Client({Config, "compile", Source}).Output, "Unknown command\r\n");
+  EXPECT_EQ(Run_Client({Config, "", Source}).Output, "");
+  EXPECT_TRUE(Server_Command_Lines().empty());
+}
+
+TEST_F(Client_Run, ArgumentsThatFormNoRequestCloseAndPrintTheUsage) {
+  Configure();
+  EXPECT_EQ(Run_Client({Config, "syntax", Source, "1", "1"}).Output, Usage_Text);
+  EXPECT_EQ(Run_Client({Config, "reference", Source}).Output, Usage_Text);
+  EXPECT_EQ(Run_Client({Config, "reference", Source, "1048576", "x"}).Output, Usage_Text);
+  EXPECT_EQ(Run_Client({Config, "reference", Source, "1", "4096"}).Output, Usage_Text);
+  EXPECT_EQ(Requests(), (Strings{"C", "C", "C", "C"}));
+}
+
+TEST_F(Client_Run, PositionsAreSentAsTyped) {
+  Configure();
+  Run_Client({Config, "reference", Source, "16#FF#", "-3"});
+  Run_Client({Config, "location", Source, "1048575", "4095"});
+  EXPECT_EQ(Requests(),
+            (Strings{"R" + Source + "<16#FF#,-3>", "C", "L" + Source + "<1048575,4095>", "C"}));
+}
+
+TEST_F(Client_Run, AMissingSourceEndsTheRunAfterTheSettings) {
+  Configure({{"Errors", "e"}});
+  EXPECT_EQ(Run_Client({Config, "syntax", Dir / "missing.src"}).Output,
+            "Source file not found.\r\n");
+  EXPECT_EQ(Requests(), Strings{"Ee"}) << "no request, no closing request";
+}
+
+TEST_F(Client_Run, AnUnreadableLineEndsTheRunSilently) {
+  Configure();
+  EXPECT_EQ(Run_Client({Config, "reference", Source, "one", "1"}).Output, "");
+  EXPECT_TRUE(Requests().empty());
+}
+
+TEST_F(Client_Run, CloseSendsTheCloseRequestAndTheServerEnds) {
+  Server_Script("idle 30\r\n");
+  Configure();
+  Run_Client({Config, "syntax", Source});
+  EXPECT_EQ(Run_Client({Config, "close", "x", "y", "z"}).Output, "");
+  EXPECT_EQ(Requests(), (Strings{"S" + Source, "C", "T0", "C"}));
+  // The server has gone: a new query starts a new one.
+  Run_Client({Config, "syntax", Source});
+  EXPECT_EQ(Server_Command_Lines().size(), 2u);
+}

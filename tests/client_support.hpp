@@ -1,0 +1,57 @@
+#pragma once
+
+// Runs the real client against the real stand-in server under Wine: a
+// scratch directory with the configuration, the server's script, and the
+// records the server and the editor stand-in write.
+#include "pipe_support.hpp"
+#include "support.hpp"
+
+#include <chrono>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace Test_Support {
+
+using Keys = std::vector<std::pair<std::string, std::string>>;
+
+class Client_Run : public ::testing::Test {
+protected:
+  Scratch_Directory Dir;
+  const std::string Bin = Program_Directory();
+  const std::string Client = Bin + "Tez_Client.exe";
+  const std::string Server = Bin + "tez_server.exe";
+  const std::string Editor = Bin + "tez_probe.exe";
+  const std::string Pipe = Unique_Pipe_Name();
+  const std::string Config = Dir / "tez.ini";
+  const std::string Source = Dir / "main.src";
+  const std::string Server_Record = Dir / "server.txt";
+  const std::string Editor_Record = Dir / "editor.txt";
+  const std::string Script = Dir / "script.txt";
+  double Seconds = 0; // how long the last client run took
+
+  void SetUp() override;
+  void TearDown() override;
+
+  // The configuration: "Pipename" and "Server" unless given, then Extra.
+  void Configure(const Keys &Extra = {}, bool Defaults = true);
+  void Server_Script(const std::string &Text);
+
+  Run_Result Run_Client(const std::vector<std::string> &Arguments);
+
+  // What the server received, in order, and its own command lines.
+  std::vector<std::string> Requests() const;
+  std::vector<std::string> Server_Command_Lines() const;
+  // Waits (a few seconds at most) until Expected editors have recorded.
+  std::vector<std::string> Editor_Command_Lines(std::size_t Expected) const;
+};
+
+// The lines of Record that start with Key and "=", without that prefix.
+std::vector<std::string> Record_Values(const std::string &Record_File, const std::string &Key);
+
+// The usage text exactly as printed.
+extern const char *const Usage_Text;
+
+} // namespace Test_Support
