@@ -1,5 +1,6 @@
 #include "client/client.hpp"
 #include "client/console.hpp"
+#include "log/log.hpp"
 #include "windows/version.hpp"
 
 // Start-up in dependency order, then one run. The exit status is always 0:
@@ -8,6 +9,7 @@ int main(int argc, char **argv) {
   try {
     Windows::Version::Initialise();
     Client::Initialise(Client::Argument_List(argv + 1, argv + argc));
+    Log::Start_Log(false);
   } catch (...) {
     return 0;
   }
@@ -15,5 +17,7 @@ int main(int argc, char **argv) {
   try {
     Client::Console::Flush();
   } catch (...) {}
+  // Writes out the records still buffered.
+  Log::Finalise();
   return 0;
 }

@@ -1,6 +1,10 @@
 #include "log/log.hpp"
 
 #include "core/failure.hpp"
+#include "log/log_file.hpp"
+#include "text/unsigned.hpp"
+#include "windows/version.hpp"
+#include "windows/windows.hpp"
 
 namespace Log {
 
@@ -26,9 +30,50 @@ void Report(std::string_view Where, const std::exception_ptr &Caught) noexcept {
 
 namespace Log {
 
-// The log is off until its file is opened at start-up.
+namespace {
+
+// The process's one log; off until Start_Log opens it.
+Log_File The_Log;
+
+std::string Load_Address_Image(const void *Address) {
+  const auto Value = reinterpret_cast<std::uintptr_t>(Address);
+  if (Value <= 0xFFFFFFFFu) return Unsigned::Image(static_cast<Unsigned::Unsigned_32>(Value));
+  return Unsigned::Image(static_cast<Unsigned::Unsigned_32>(Value >> 32)) +
+         Unsigned::Image(static_cast<Unsigned::Unsigned_32>(Value));
+}
+
+} // namespace
+
 void Put(std::string_view Message) noexcept {
-  static_cast<void>(Message);
+  The_Log.Write_Record(Message);
+}
+
+void Start_Log(bool Flush_Each) {
+  const Windows::Module_Entry Module =
+      Windows::Module_Containing(reinterpret_cast<const void *>(&Start_Log));
+  std::string Product;
+  try {
+    Product = Windows::Version::Product_Name();
+  } catch (const Windows::Version::No_Version_Info &) {
+    Product = Windows::Module_Base_Name(Module);
+  } catch (...) {
+    return;
+  }
+  bool Was_Closed = false;
+  The_Log.Open_Log(Product, Flush_Each, Was_Closed);
+  if (!Was_Closed) return;
+  try {
+    The_Log.Write_Record(Product + " version " + Windows::Version::Product_Version());
+  } catch (...) {}
+  try {
+    The_Log.Write_Record("Log created " + Windows::Date_Time_Image(Windows::Local_Time()));
+    if (Windows::Is_Not_Main_Module(Module.hModule))
+      The_Log.Write_Record("DLL Loaded at 0x" + Load_Address_Image(Module.modBaseAddr));
+  } catch (...) {}
+}
+
+void Finalise() noexcept {
+  The_Log.Close();
 }
 
 } // namespace Log

@@ -16,6 +16,14 @@ void Put(std::string_view Message) noexcept;
 // that cannot be produced, or "Where: Unknown Exception".
 void Report(std::string_view Where, const std::exception_ptr &Caught) noexcept;
 
+// Opens the log from the registry's settings and writes its header, once per
+// process, at start-up. Fails only when the module holding the logging code
+// cannot be found (WINDOWS.NO_MODULE_INFORMATION).
+void Start_Log(bool Flush_Each);
+
+// Writes out the buffered records and closes the log, at program end.
+void Finalise() noexcept;
+
 // The message Report puts.
 std::string Report_Message(std::string_view Where, const std::exception_ptr &Caught) noexcept;
 

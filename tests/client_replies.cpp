@@ -1,6 +1,9 @@
 // Reply handling and the main flow end to end: what the console shows, what
 // the editor stand-in was started with, and what reached the server.
 #include "client_support.hpp"
+#include "log_support.hpp"
+
+#include <algorithm>
 
 using Test_Support::Client_Run;
 using Test_Support::Usage_Text;
@@ -14,7 +17,10 @@ TEST_F(Client_Run, EveryKindOfReplyWithAnEditor) {
   const auto Result = Run_Client({Config, "ref", Source, "3", "7"});
   EXPECT_EQ(Result.Output,
             "plain text\r\n>\r\n..\r\n. \r\n!stop\r\n\tbytes \xE9\xFF unchanged\r\n");
-  EXPECT_EQ(Editor_Command_Lines(2), (Strings{Editor + " main.src:3:7", Editor + " main.src:9:1"}));
+  // Two editors, running side by side: in either order.
+  Strings Started = Editor_Command_Lines(2);
+  std::sort(Started.begin(), Started.end());
+  EXPECT_EQ(Started, (Strings{Editor + " main.src:3:7", Editor + " main.src:9:1"}));
   EXPECT_EQ(Requests(), (Strings{"I" + Editor, "R" + Source + "<3,7>", "C"}));
 }
 
@@ -93,4 +99,46 @@ TEST_F(Client_Run, CloseSendsTheCloseRequestAndTheServerEnds) {
   // The server has gone: a new query starts a new one.
   Run_Client({Config, "syntax", Source});
   EXPECT_EQ(Server_Command_Lines().size(), 2u);
+}
+
+TEST_F(Client_Run, TheLogHoldsTheHeaderAndTheWholeConversation) {
+  const Test_Support::Log_Settings Settings("Tez_Client");
+  const std::string Log_Name = Dir / "client.log";
+  Settings.Set_String(HKEY_CURRENT_USER, "Log", Log_Name);
+  Server_Script("on S\r\nreply one\r\nreply >main.src:1:1\r\non E\r\noversize 1500\r\nidle 5\r\n");
+  Configure({{"Editor", Editor}});
+  Run_Client({Config, "syntax", Source});
+  Strings Lines = Test_Support::Lines_Of(Log_Name);
+  ASSERT_EQ(Lines.size(), 10u) << ::testing::PrintToString(Lines);
+  EXPECT_NE(Lines[0].find(") => Tez_Client version "), std::string::npos);
+  EXPECT_NE(Lines[1].find(") => Log created "), std::string::npos);
+  const Strings Conversation{"Write to Server=I" + Editor,
+                             "Reply from Server=.",
+                             "Write to Server=S" + Source,
+                             "Reply from Server=one",
+                             "Reply from Server=>main.src:1:1",
+                             "Starting Editor:main.src:1:1",
+                             "Reply from Server=.",
+                             "Write to Server=C"};
+  for (std::size_t I = 2; I < Lines.size(); ++I)
+    EXPECT_TRUE(Test_Support::Is_Record(Lines[I], Conversation[I - 2])) << Lines[I];
+  Editor_Command_Lines(1);
+
+  // A failed run: reported by the routine that caught it, then by Work.
+  Configure({{"Errors", "x"}});
+  EXPECT_EQ(Run_Client({Config, "syntax", Source}).Output, "Unexpected error\r\n");
+  Lines = Test_Support::Lines_Of(Log_Name);
+  ASSERT_EQ(Lines.size(), 5u);
+  EXPECT_TRUE(Test_Support::Is_Record(Lines[2], "Write to Server=Ex"));
+  EXPECT_TRUE(Test_Support::Is_Record(
+      Lines[3], "Process_Configuration_File: Exception = WINDOWS.PIPE.MORE_DATA () "));
+  EXPECT_TRUE(
+      Test_Support::Is_Record(Lines[4], "Client.Work: Exception = WINDOWS.PIPE.MORE_DATA () "));
+
+  Configure();
+  Run_Client({Config, "reference", Source, "1", "one"});
+  Lines = Test_Support::Lines_Of(Log_Name);
+  ASSERT_EQ(Lines.size(), 3u) << ::testing::PrintToString(Lines);
+  EXPECT_NE(Lines.back().find("Client.Work: Exception = CLIENT.CONVERSION_ERROR ("),
+            std::string::npos);
 }
