@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr int Runs = 40;
+constexpr int Runs = 60;
 
 std::string Directory_Of_Program() {
   char Path[MAX_PATH];

@@ -61,7 +61,8 @@ void Start_Log(bool Flush_Each) {
   }
   bool Was_Closed = false;
   The_Log.Open_Log(Product, Flush_Each, Was_Closed);
-  if (!Was_Closed) return;
+  // With the log off the header would be written nowhere.
+  if (!Was_Closed || !The_Log.Is_Open()) return;
   try {
     The_Log.Write_Record(Product + " version " + Windows::Version::Product_Version());
   } catch (...) {}

@@ -43,24 +43,24 @@ public:
         Buffer_(new char[static_cast<std::size_t>(Size)]) {}
 
   // Serves clients until none comes within the idle time or "T0" arrives.
+  // One instance serves them all, so that the name never goes missing.
   void Run() {
-    for (;;) {
-      Pipe_Handle Pipe;
-      try {
-        Open(Pipe, Name_, Pipe_Kind::Server_End, Pipe_Mode::Duplex, Size_,
-             Duration::From_Seconds(Idle_Seconds_));
-      } catch (const Failure &) {
-        return;
+    Pipe_Handle Pipe;
+    try {
+      Open(Pipe, Name_, Pipe_Kind::Server_End, Pipe_Mode::Duplex, Size_,
+           Duration::From_Seconds(Idle_Seconds_));
+      for (;;) {
+        bool Ending = false;
+        try {
+          Ending = Serve(Pipe);
+        } catch (const Failure &F) {
+          Record(std::string("failure=") + F.name());
+        }
+        if (Ending) break;
+        Reconnect(Pipe, Duration::From_Seconds(Idle_Seconds_));
       }
-      bool Ending = false;
-      try {
-        Ending = Serve(Pipe);
-      } catch (const Failure &F) {
-        Record(std::string("failure=") + F.name());
-      }
-      Close(Pipe);
-      if (Ending) return;
-    }
+    } catch (const Failure &) {}
+    Close(Pipe);
   }
 
 private:

@@ -259,3 +259,22 @@ TEST(Pipe_Transfer, TenThousandMessagesEachWayArriveInOrder) {
   }
   Server_Side.get();
 }
+
+TEST(Pipe_Reconnect, OneInstanceServesClientAfterClient) {
+  auto Pair = Connected_Pair();
+  const std::string Name = Pair.Server->Name;
+  Send(Pair.Client, "first client");
+  EXPECT_EQ(Receive(Pair.Server), "first client");
+  auto Waiting =
+      std::async(std::launch::async, [&] { Reconnect(Pair.Server, Duration::From_Seconds(10)); });
+  EXPECT_THROW(Receive(Pair.Client), No_Server) << "the first client is let go";
+  Pipe_Handle Second = Test_Support::Open_Client_When_Ready(Name, 1000, Pipe_Mode::Duplex);
+  Waiting.get();
+  Send(Second, "second client");
+  EXPECT_EQ(Receive(Pair.Server), "second client");
+
+  EXPECT_THROW(Reconnect(Pair.Server, Duration::From_Seconds(0.1)), Timeout);
+  EXPECT_FALSE(Pair.Server);
+  EXPECT_THROW(Reconnect(Second, {}), Not_Server);
+  EXPECT_FALSE(Second);
+}

@@ -156,6 +156,12 @@ TEST(Modules, TheExecutableIsTheFirstModuleAndHoldsOurCode) {
 
   const Module_Entry Ours = Module_Containing(reinterpret_cast<const void *>(&First_Module));
   EXPECT_EQ(Ours.hModule, Main.hModule);
+  // The same description the module snapshot gives.
+  EXPECT_EQ(Ours.modBaseAddr, Main.modBaseAddr);
+  EXPECT_EQ(Ours.modBaseSize, Main.modBaseSize);
+  EXPECT_STREQ(Ours.szModule, Main.szModule);
+  EXPECT_STREQ(Ours.szExePath, Main.szExePath);
+  EXPECT_EQ(Ours.th32ProcessID, Main.th32ProcessID);
   EXPECT_FALSE(Is_Not_Main_Module(Ours.hModule));
   // The first address past the module still counts as inside it.
   const BYTE *const Past = Main.modBaseAddr + Main.modBaseSize;

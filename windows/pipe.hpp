@@ -118,6 +118,12 @@ Pipe_Handle New_Server_Record(std::string_view Name, Pipe_Mode Mode, std::int32_
 void Create_Server(Pipe_Record &Pipe);
 void Connect(Pipe_Record &Pipe);
 
+// Server end: ends the conversation with the connected client and waits up to
+// Timeout (zero: no limit) for the next one on the same instance, so that the
+// pipe's name never goes missing between two clients. After a failure the
+// pipe is closed and null.
+void Reconnect(Pipe_Handle &Pipe, Duration Timeout);
+
 // Never fails; Pipe is null afterwards.
 void Close(Pipe_Handle &Pipe) noexcept;
 

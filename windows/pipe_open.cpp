@@ -137,6 +137,22 @@ void Open(Pipe_Handle &Pipe, std::string_view Name, Pipe_Kind Kind, Pipe_Mode Mo
   }
 }
 
+void Reconnect(Pipe_Handle &Pipe, Duration Timeout) {
+  try {
+    Check_Handle(Pipe);
+    Server_Fields *const Server = Pipe->Server.get();
+    if (!Server) throw Not_Server();
+    Settle(*Pipe, Server->Read_Overlapped);
+    Settle(*Pipe, Server->Write_Overlapped);
+    DisconnectNamedPipe(Pipe->Handle.Get());
+    Set_Timeout(*Pipe, Timeout);
+    Connect(*Pipe);
+  } catch (...) {
+    Close(Pipe);
+    throw;
+  }
+}
+
 void Close(Pipe_Handle &Pipe) noexcept {
   if (!Pipe) return;
   Pipe->Pending_Message.reset();

@@ -3,6 +3,7 @@
 #include "windows/handle.hpp"
 
 #include <cstring>
+#include <optional>
 #include <vector>
 
 namespace Windows {
@@ -38,6 +39,37 @@ private:
   bool Started_ = false;
 };
 
+// A snapshot of the process's modules costs milliseconds on some systems,
+// paid at every start; the loader answers the same question at once. Its
+// answer is the snapshot's for an address inside a module's image (past its
+// first byte, where no other module can end); other addresses go to the
+// snapshot.
+std::optional<Module_Entry> Loaded_Module_Containing(const void *Address) {
+  HMODULE Module = nullptr;
+  MODULEINFO Information{};
+  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                              GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                          static_cast<LPCSTR>(Address), &Module) ||
+      !GetModuleInformation(GetCurrentProcess(), Module, &Information, sizeof Information) ||
+      Address <= Information.lpBaseOfDll)
+    return std::nullopt;
+  Module_Entry Entry{};
+  Entry.dwSize = sizeof Entry;
+  Entry.th32ModuleID = 1;
+  Entry.th32ProcessID = GetCurrentProcessId();
+  Entry.GlblcntUsage = Entry.ProccntUsage = 0xFFFF;
+  Entry.modBaseAddr = static_cast<BYTE *>(Information.lpBaseOfDll);
+  Entry.modBaseSize = Information.SizeOfImage;
+  Entry.hModule = Module;
+  const DWORD Length = GetModuleFileNameA(Module, Entry.szExePath, sizeof Entry.szExePath);
+  if (Length == 0 || Length >= sizeof Entry.szExePath) return std::nullopt;
+  const std::string_view Path(Entry.szExePath, Length);
+  const std::string_view Name = Path.substr(Path.find_last_of('\\') + 1);
+  if (Name.size() >= sizeof Entry.szModule) return std::nullopt;
+  Name.copy(Entry.szModule, Name.size());
+  return Entry;
+}
+
 } // namespace
 
 SYSTEMTIME Local_Time() {
@@ -69,6 +101,7 @@ Module_Entry First_Module(std::uint32_t Process_Id) {
 }
 
 Module_Entry Module_Containing(const void *Address) {
+  if (const std::optional<Module_Entry> Loaded = Loaded_Module_Containing(Address)) return *Loaded;
   const auto Target = reinterpret_cast<std::uintptr_t>(Address);
   Module_Snapshot Snapshot(0);
   while (Snapshot.Next()) {

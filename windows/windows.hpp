@@ -8,7 +8,8 @@
 #include <string_view>
 
 #include <windows.h>
-// windows.h first: the snapshot declarations rely on it.
+// windows.h first: these rely on it.
+#include <psapi.h>
 #include <tlhelp32.h>
 
 // The root of the platform library: local time, threads, modules, profile
