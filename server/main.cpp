@@ -1,15 +1,19 @@
 // A stand-in Tez Server: started as "tez_server PIPENAME [PIPELENGTH]", it
 // creates the pipe, serves one client after another and ends every list of
-// replies with ".". Its replies come from the script named by
-// TEZ_SERVER_SCRIPT; it appends its command line and every request it gets
-// to the file named by TEZ_SERVER_RECORD.
+// replies with ".". It answers questions about source files; when
+// TEZ_SERVER_SCRIPT names a script, the script's replies take their place.
+// It appends its command line and every request it gets to the file named by
+// TEZ_SERVER_RECORD. "T<seconds>" sets how long it waits for its next client
+// (five minutes until then); "T0" ends it.
 #include "client/integer_literal.hpp"
+#include "server/answers.hpp"
 #include "server/script.hpp"
 #include "windows/pipe.hpp"
 #include "windows/windows.hpp"
 
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace {
@@ -37,9 +41,10 @@ void Send(const Pipe_Handle &Pipe, std::string_view Message) {
 
 class Stand_In {
 public:
-  Stand_In(std::string Name, std::int32_t Size, Server::Script Plan)
+  Stand_In(std::string Name, std::int32_t Size, std::optional<Server::Script> Plan)
       : Name_(std::move(Name)), Size_(Size), Script_(std::move(Plan)),
-        Idle_Seconds_(Script_.Idle.value_or(Default_Idle_Seconds)),
+        Idle_Seconds_(Script_ ? Script_->Idle.value_or(Default_Idle_Seconds)
+                              : Default_Idle_Seconds),
         Buffer_(new char[static_cast<std::size_t>(Size)]) {}
 
   // Serves clients until none comes within the idle time or "T0" arrives.
@@ -97,7 +102,13 @@ private:
   // The replies to one request, without the end mark; false when the client
   // was dropped.
   bool Answer(const Pipe_Handle &Pipe, const std::string &Request) {
-    const Server::Rule *const Rule = Script_.Rule_For(Request);
+    if (!Script_) {
+      for (const std::string &Message :
+           Server::Cut(Server::Answer(Request), static_cast<std::size_t>(Size_)))
+        Send(Pipe, Message);
+      return true;
+    }
+    const Server::Rule *const Rule = Script_->Rule_For(Request);
     if (!Rule) return true;
     for (const Server::Action &Step : Rule->Actions) {
       switch (Step.What) {
@@ -122,7 +133,7 @@ private:
 
   std::string Name_;
   std::int32_t Size_;
-  Server::Script Script_;
+  std::optional<Server::Script> Script_; // none: real answers
   double Idle_Seconds_;
   std::unique_ptr<char[]> Buffer_;
 };
@@ -139,13 +150,15 @@ int main(int argc, char **argv) {
       if (Asked >= 1) Size = Asked;
     } catch (const Failure &) {}
   }
-  const char *const Script_Name = std::getenv("TEZ_SERVER_SCRIPT");
-  Server::Script Plan = Script_Name ? Server::Load_Script(Script_Name) : Server::Script{};
-  if (Plan.Never_Create) {
-    Sleep(static_cast<DWORD>(*Plan.Never_Create * 1000));
-    return 0;
+  std::optional<Server::Script> Plan;
+  if (const char *const Script_Name = std::getenv("TEZ_SERVER_SCRIPT")) {
+    Plan = Server::Load_Script(Script_Name);
+    if (Plan->Never_Create) {
+      Sleep(static_cast<DWORD>(*Plan->Never_Create * 1000));
+      return 0;
+    }
+    Sleep(static_cast<DWORD>(Plan->Delay_Start * 1000));
   }
-  Sleep(static_cast<DWORD>(Plan.Delay_Start * 1000));
   Stand_In(argv[1], Size, std::move(Plan)).Run();
   return 0;
 }

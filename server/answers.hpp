@@ -1,0 +1,21 @@
+#pragma once
+
+// Real answers of the stand-in server about plain C-like or Pascal-like
+// source files. Identifiers are letters, digits and underscores, starting
+// with a letter; "//" and "--" start line comments, "/*" a block comment, and
+// strings are in double quotes.
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace Server {
+
+// The reply lines to one request, without the end mark; not yet cut to the
+// client's message length. Settings and unknown kinds get none.
+std::vector<std::string> Answer(std::string_view Request);
+
+// Lines cut into messages of at most Size bytes (an empty line stays one
+// empty message).
+std::vector<std::string> Cut(const std::vector<std::string> &Lines, std::size_t Size);
+
+} // namespace Server

@@ -1,0 +1,87 @@
+// The client against the stand-in server's real answers, as the demo runs it.
+#include "client_support.hpp"
+
+#include <fstream>
+#include <sstream>
+
+using Strings = std::vector<std::string>;
+
+namespace {
+
+class Real_Server_Run : public Test_Support::Client_Run {
+protected:
+  void SetUp() override {
+    Client_Run::SetUp();
+    SetEnvironmentVariableA("TEZ_SERVER_SCRIPT", nullptr);
+    // The demo's sample, relative to the client's (and so the server's) directory.
+    std::ifstream In(Bin + "..\\..\\demo\\sample.c", std::ios::binary);
+    std::ostringstream Text;
+    Text << In.rdbuf();
+    ASSERT_FALSE(Text.str().empty());
+    Test_Support::Write_File(Dir / "sample.c", Text.str());
+  }
+};
+
+} // namespace
+
+TEST_F(Real_Server_Run, TheDemoQueries) {
+  Configure({{"Editor", Editor}});
+  EXPECT_EQ(Run_Client({Config, "syntax", "sample.c"}).Output,
+            "sample.c:9:23: error: unexpected ')'\r\n");
+  EXPECT_EQ(Run_Client({Config, "reference", "sample.c", "8", "3"}).Output,
+            "sample.c:2:5: reference to total_count\r\n"
+            "sample.c:8:3: reference to total_count\r\n"
+            "sample.c:8:17: reference to total_count\r\n"
+            "sample.c:9:11: reference to total_count\r\n"
+            "sample.c:16:10: reference to total_count\r\n");
+  EXPECT_EQ(Run_Client({Config, "location", "sample.c", "15", "3"}).Output, "");
+  EXPECT_EQ(Editor_Command_Lines(1), Strings{Editor + " sample.c:5:5"});
+  EXPECT_EQ(Run_Client({Config, "unused", "sample.c"}).Output,
+            "sample.c:3:13: warning: title is never used\r\n"
+            "sample.c:7:7: warning: unused_local is never used\r\n");
+  EXPECT_EQ(Run_Client({Config, "close"}).Output, "");
+  EXPECT_EQ(Server_Command_Lines().size(), 1u) << "one server served them all";
+}
+
+TEST_F(Real_Server_Run, LongAnswersAreCutToTheMessageLength) {
+  Configure({{"Pipelength", "20"}});
+  const std::string Output = Run_Client({Config, "r", "sample.c", "2", "5"}).Output;
+  EXPECT_EQ(Output.substr(0, 42), "sample.c:2:5: refere\r\nnce to total_count\r\n");
+  std::size_t Pieces = 0;
+  for (std::size_t At = 0; (At = Output.find("\r\n", At)) != std::string::npos; At += 2)
+    ++Pieces;
+  EXPECT_EQ(Pieces, 10u) << Output;
+}
+
+TEST_F(Real_Server_Run, UnreadableFilesAndUnusablePositionsGetErrorLines) {
+  Configure();
+  Test_Support::Write_File(Dir / "locked.c", "int x;\n");
+  const HANDLE Locked = CreateFileA((Dir / "locked.c").c_str(), GENERIC_READ, 0, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const std::string Output = Run_Client({Config, "syntax", "locked.c"}).Output;
+  CloseHandle(Locked);
+  EXPECT_EQ(Output.rfind("!Cannot read locked.c: ", 0), 0u) << Output;
+  EXPECT_EQ(Run_Client({Config, "location", "sample.c", "-3", "1"}).Output,
+            "!Cannot use the position -3,1 in sample.c: lines and columns count from 1\r\n");
+  // A based literal is a usable line number: 16#8# is line 8.
+  EXPECT_EQ(Run_Client({Config, "reference", "sample.c", "16#8#", "3"}).Output,
+            "sample.c:2:5: reference to total_count\r\n"
+            "sample.c:8:3: reference to total_count\r\n"
+            "sample.c:8:17: reference to total_count\r\n"
+            "sample.c:9:11: reference to total_count\r\n"
+            "sample.c:16:10: reference to total_count\r\n");
+}
+
+TEST_F(Real_Server_Run, TheServerEndsAfterItsIdleTimeOrAtClose) {
+  Configure({{"Timeout", "1"}});
+  Run_Client({Config, "syntax", "sample.c"});
+  Sleep(2500);
+  Run_Client({Config, "syntax", "sample.c"});
+  EXPECT_EQ(Server_Command_Lines().size(), 2u) << "the first server waited one second";
+  Configure();
+  Run_Client({Config, "close"});
+  Run_Client({Config, "syntax", "sample.c"});
+  EXPECT_EQ(Server_Command_Lines().size(), 3u) << "close ended the second";
+  EXPECT_EQ(Requests(),
+            (Strings{"T1", "Ssample.c", "C", "T1", "Ssample.c", "C", "T0", "C", "Ssample.c", "C"}));
+}
