@@ -25,8 +25,11 @@ inline Windows::Pipe::Pipe_Handle Open_Client_When_Ready(const std::string &Name
     try {
       Open(Client, Name, Pipe_Kind::Client_End, Mode, Size);
       return Client;
-    } catch (const No_Server &) {
-      if (std::chrono::steady_clock::now() > Deadline) throw;
+    } catch (const Failure &F) {
+      // Not there yet, or between two clients of one instance (busy).
+      const bool Waiting =
+          dynamic_cast<const No_Server *>(&F) || dynamic_cast<const Name_In_Use *>(&F);
+      if (!Waiting || std::chrono::steady_clock::now() > Deadline) throw;
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
   }
