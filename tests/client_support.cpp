@@ -4,19 +4,6 @@
 
 namespace Test_Support {
 
-const char *const Usage_Text =
-    "Tez_Client\r\n"
-    "-- Program to communicate with the Tez Server\r\n"
-    "-- Parameters:\r\n"
-    "-- 1: Name of configuration file. Section=[Tez_Client]\r\n"
-    "-- 2: Command = [Close | Reference | Syntax | Location | Unused]\r\n"
-    "-- Syntax and Unused require an additional parameter:\r\n"
-    "-- 3: Name of file to check\r\n"
-    "-- Reference and Location require three further parameters:\r\n"
-    "-- 3: Name of file being queried\r\n"
-    "-- 4: Line number of query = 1..1'048'575\r\n"
-    "-- 5: Column number of query = 1..4095\r\n";
-
 void Client_Run::SetUp() {
   Write_File(Source, "procedure Main is begin null; end Main;\r\n");
   SetEnvironmentVariableA("TEZ_SERVER_RECORD", Server_Record.c_str());
@@ -27,9 +14,13 @@ void Client_Run::SetUp() {
 }
 
 void Client_Run::TearDown() {
-  // Ends a server that is still listening on this test's pipe.
+  // Ends a server that is still listening on this test's pipe. A server still
+  // finishing the last conversation is busy for a moment: try again then.
   Write_File(Config, "[Tez_Client]\r\nPipename=" + Pipe + "\r\n");
-  Test_Support::Run(Client, {Config, "close"}, Dir.Path());
+  for (int Attempt = 0; Attempt < 50; ++Attempt) {
+    if (Test_Support::Run(Client, {Config, "close"}, Dir.Path()).Output.empty()) break;
+    Sleep(20);
+  }
   SetEnvironmentVariableA("TEZ_SERVER_RECORD", nullptr);
   SetEnvironmentVariableA("TEZ_SERVER_SCRIPT", nullptr);
   SetEnvironmentVariableA("TEZ_PROBE_RECORD", nullptr);

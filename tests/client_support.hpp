@@ -51,7 +51,4 @@ protected:
 // The lines of Record that start with Key and "=", without that prefix.
 std::vector<std::string> Record_Values(const std::string &Record_File, const std::string &Key);
 
-// The usage text exactly as printed.
-extern const char *const Usage_Text;
-
 } // namespace Test_Support

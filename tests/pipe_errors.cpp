@@ -4,6 +4,8 @@
 #include <chrono>
 #include <future>
 
+#include "support.hpp"
+
 #include <gtest/gtest.h>
 
 using namespace Windows::Pipe;
@@ -107,14 +109,7 @@ TEST(Full_Name, PrefixesTheSystemPipeDirectory) {
 }
 
 TEST(Report_Message, NamesThePlaceAndTheFailure) {
-  const auto Caught = [](auto Thrown) {
-    try {
-      throw Thrown;
-    } catch (...) {
-      return std::current_exception();
-    }
-    return std::exception_ptr{};
-  };
+  using Test_Support::Caught;
   EXPECT_EQ(Log::Report_Message("Client.Work", Caught(Broken())),
             "Client.Work: Exception = WINDOWS.PIPE.BROKEN () ");
   EXPECT_EQ(Log::Report_Message("", Caught(Constraint_Error("bad", "worse"))),

@@ -85,6 +85,19 @@ std::string Read_File(const std::string &Name) {
   return Content.str();
 }
 
+const char *const Usage_Text =
+    "Tez_Client\r\n"
+    "-- Program to communicate with the Tez Server\r\n"
+    "-- Parameters:\r\n"
+    "-- 1: Name of configuration file. Section=[Tez_Client]\r\n"
+    "-- 2: Command = [Close | Reference | Syntax | Location | Unused]\r\n"
+    "-- Syntax and Unused require an additional parameter:\r\n"
+    "-- 3: Name of file to check\r\n"
+    "-- Reference and Location require three further parameters:\r\n"
+    "-- 3: Name of file being queried\r\n"
+    "-- 4: Line number of query = 1..1'048'575\r\n"
+    "-- 5: Column number of query = 1..4095\r\n";
+
 std::string Program_Directory() {
   char Path[MAX_PATH];
   const DWORD Length = GetModuleFileNameA(nullptr, Path, MAX_PATH);

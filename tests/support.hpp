@@ -2,6 +2,7 @@
 
 // Helpers shared by the tests: scratch directories on the real file system,
 // whole-file reads and writes, and running the project's own programs.
+#include <exception>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +28,18 @@ private:
 
 void Write_File(const std::string &Name, std::string_view Content);
 std::string Read_File(const std::string &Name);
+
+// The client's usage text exactly as printed.
+extern const char *const Usage_Text;
+
+// Thrown as a failure in flight, for code that describes caught failures.
+template <typename Exception> std::exception_ptr Caught(Exception Thrown) {
+  try {
+    throw Thrown;
+  } catch (...) {
+    return std::current_exception();
+  }
+}
 
 // The directory of the running test program (build/bin), ending in a backslash.
 std::string Program_Directory();

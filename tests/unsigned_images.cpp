@@ -5,6 +5,8 @@
 #include <exception>
 #include <new>
 
+#include "support.hpp"
+
 #include <gtest/gtest.h>
 
 using namespace Unsigned;
@@ -43,14 +45,7 @@ TEST(Duration, CountsUnitsOfTwoToTheMinusFourteenSeconds) {
 }
 
 TEST(Failure_Description, NamesForeignExceptionsInTheSameStyle) {
-  const auto Caught = [](auto Thrown) {
-    try {
-      throw Thrown;
-    } catch (...) {
-      return std::current_exception();
-    }
-    return std::exception_ptr{};
-  };
+  using Test_Support::Caught;
   EXPECT_EQ(Name_Of(Caught(std::bad_alloc())), "STORAGE_ERROR");
   EXPECT_EQ(Information_Of(Caught(Constraint_Error("r"))), "CONSTRAINT_ERROR (r) r");
   EXPECT_THROW(Name_Of(Caught(42)), int);
