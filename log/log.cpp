@@ -26,10 +26,6 @@ void Report(std::string_view Where, const std::exception_ptr &Caught) noexcept {
   Put(Report_Message(Where, Caught));
 }
 
-} // namespace Log
-
-namespace Log {
-
 namespace {
 
 // The process's one log; off until Start_Log opens it.

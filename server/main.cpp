@@ -11,6 +11,7 @@
 #include "windows/pipe.hpp"
 #include "windows/windows.hpp"
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -21,6 +22,10 @@ namespace {
 using namespace Windows::Pipe;
 
 constexpr double Default_Idle_Seconds = 300.0;
+// Buffers large enough that a reply, even one the script makes too long for
+// the client, is written at once: a write waiting for a reader that is gone
+// would hold the server forever.
+constexpr std::int32_t Least_Pipe_Size = 65536;
 const Duration Last_Word_Wait = Duration::From_Seconds(5.0);
 
 void Record(const std::string &Line) {
@@ -42,17 +47,18 @@ void Send(const Pipe_Handle &Pipe, std::string_view Message) {
 class Stand_In {
 public:
   Stand_In(std::string Name, std::int32_t Size, std::optional<Server::Script> Plan)
-      : Name_(std::move(Name)), Size_(Size), Script_(std::move(Plan)),
+      : Name_(std::move(Name)), Size_(Size), Pipe_Size_(std::max(Size, Least_Pipe_Size)),
+        Script_(std::move(Plan)),
         Idle_Seconds_(Script_ ? Script_->Idle.value_or(Default_Idle_Seconds)
                               : Default_Idle_Seconds),
-        Buffer_(new char[static_cast<std::size_t>(Size)]) {}
+        Buffer_(new char[static_cast<std::size_t>(Pipe_Size_)]) {}
 
   // Serves clients until none comes within the idle time or "T0" arrives.
   // One instance serves them all, so that the name never goes missing.
   void Run() {
     Pipe_Handle Pipe;
     try {
-      Open(Pipe, Name_, Pipe_Kind::Server_End, Pipe_Mode::Duplex, Size_,
+      Open(Pipe, Name_, Pipe_Kind::Server_End, Pipe_Mode::Duplex, Pipe_Size_,
            Duration::From_Seconds(Idle_Seconds_));
       for (;;) {
         bool Ending = false;
@@ -132,7 +138,8 @@ private:
   }
 
   std::string Name_;
-  std::int32_t Size_;
+  std::int32_t Size_;                    // the client's message length: replies are cut to it
+  std::int32_t Pipe_Size_;               // the pipe's buffers and the longest request
   std::optional<Server::Script> Script_; // none: real answers
   double Idle_Seconds_;
   std::unique_ptr<char[]> Buffer_;
