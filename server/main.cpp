@@ -27,6 +27,7 @@ constexpr double Default_Idle_Seconds = 300.0;
 // would hold the server forever.
 constexpr std::int32_t Least_Pipe_Size = 65536;
 const Duration Last_Word_Wait = Duration::From_Seconds(5.0);
+const Duration Client_Check_Interval = Duration::From_Seconds(0.5);
 
 void Record(const std::string &Line) {
   const char *const Name = std::getenv("TEZ_SERVER_RECORD");
@@ -75,6 +76,21 @@ public:
   }
 
 private:
+  // The next request. A client that ended without a word does not always
+  // break the pipe: look at its process now and then.
+  std::string Receive_Request(const Pipe_Handle &Pipe) {
+    ULONG Client_Id = 0;
+    GetNamedPipeClientProcessId(Pipe->Handle.Get(), &Client_Id);
+    const Windows::Object_Handle Client(OpenProcess(SYNCHRONIZE, FALSE, Client_Id));
+    for (;;) {
+      try {
+        return Receive(Pipe, Client_Check_Interval);
+      } catch (const Timeout &) {
+        if (Client && WaitForSingleObject(Client.Get(), 0) == WAIT_OBJECT_0) throw Broken();
+      }
+    }
+  }
+
   std::string Receive(const Pipe_Handle &Pipe, Duration Timeout = {}) {
     const std::int32_t Count = Read(Pipe, Buffer_.get(), Timeout);
     return std::string(Buffer_.get(), static_cast<std::size_t>(Count));
@@ -83,7 +99,7 @@ private:
   // One client's conversation; true when the server is to end.
   bool Serve(const Pipe_Handle &Pipe) {
     for (;;) {
-      const std::string Request = Receive(Pipe);
+      const std::string Request = Receive_Request(Pipe);
       Record("request=" + Request);
       if (Request == "C") return false;
       if (!Answer(Pipe, Request)) return false;

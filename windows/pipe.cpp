@@ -1,6 +1,7 @@
 #include "windows/pipe.hpp"
 
 #include "log/log.hpp"
+#include "windows/pipe_internal.hpp"
 
 namespace Windows::Pipe {
 
@@ -76,5 +77,21 @@ void Set_Timeout(Pipe_Record &Pipe, Duration Timeout) {
   if (Milliseconds <= 0.0) throw Constraint_Error("negative time-out");
   Pipe.Timeout_Ms = static_cast<std::uint32_t>(Milliseconds);
 }
+
+namespace Internal {
+
+Cancel_Result Cancel(Pipe_Record &Pipe, OVERLAPPED &Block, DWORD &Count, DWORD &Code) {
+  constexpr DWORD Cancel_Wait_Ms = 5000;
+  if (HasOverlappedIoCompleted(&Block)) return Cancel_Result::Completed;
+  CancelIoEx(Pipe.Handle.Get(), &Block);
+  if (GetOverlappedResultEx(Pipe.Handle.Get(), &Block, &Count, Cancel_Wait_Ms, FALSE) == TRUE)
+    return Cancel_Result::Completed;
+  Code = GetLastError();
+  if (Code == WAIT_TIMEOUT || Code == WAIT_IO_COMPLETION || !HasOverlappedIoCompleted(&Block))
+    return Cancel_Result::Kept;
+  return Code == ERROR_OPERATION_ABORTED ? Cancel_Result::Cancelled : Cancel_Result::Failed;
+}
+
+} // namespace Internal
 
 } // namespace Windows::Pipe

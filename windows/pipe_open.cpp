@@ -1,4 +1,5 @@
 #include "windows/pipe.hpp"
+#include "windows/pipe_internal.hpp"
 
 namespace Windows::Pipe {
 
@@ -80,15 +81,12 @@ void Attach_Event(Overlapped_Operation &Operation) {
   Operation.Block.hEvent = Operation.Event.Get();
 }
 
-// The system may still write into an OVERLAPPED block of an operation that
-// is outstanding: cancel it and wait for the cancellation to land before the
-// block is freed.
-void Settle(Pipe_Record &Pipe, Overlapped_Operation &Operation) {
-  if (!HasOverlappedIoCompleted(&Operation.Block)) {
-    DWORD Ignored = 0;
-    CancelIoEx(Pipe.Handle.Get(), &Operation.Block);
-    GetOverlappedResult(Pipe.Handle.Get(), &Operation.Block, &Ignored, TRUE);
-  }
+// The system may still write into the OVERLAPPED block of an outstanding
+// operation: cancel it and wait for the cancellation to land before the
+// block is freed. False when the system keeps it.
+bool Settle(Pipe_Record &Pipe, Overlapped_Operation &Operation) {
+  DWORD Count = 0, Code = 0;
+  return Internal::Cancel(Pipe, Operation.Block, Count, Code) != Internal::Cancel_Result::Kept;
 }
 
 void Check_Name_And_Size(std::string_view Name, std::int32_t Size) {
@@ -142,8 +140,8 @@ void Reconnect(Pipe_Handle &Pipe, Duration Timeout) {
     Check_Handle(Pipe);
     Server_Fields *const Server = Pipe->Server.get();
     if (!Server) throw Not_Server();
-    Settle(*Pipe, Server->Read_Overlapped);
-    Settle(*Pipe, Server->Write_Overlapped);
+    if (!(Settle(*Pipe, Server->Read_Overlapped) & Settle(*Pipe, Server->Write_Overlapped)))
+      throw Broken("the system keeps an operation outstanding");
     DisconnectNamedPipe(Pipe->Handle.Get());
     Set_Timeout(*Pipe, Timeout);
     Connect(*Pipe);
@@ -159,9 +157,12 @@ void Close(Pipe_Handle &Pipe) noexcept {
   if (Pipe->Handle) {
     DisconnectNamedPipe(Pipe->Handle.Get());
     if (Server_Fields *Server = Pipe->Server.get()) {
-      Settle(*Pipe, Server->Connect_Overlapped);
-      Settle(*Pipe, Server->Read_Overlapped);
-      Settle(*Pipe, Server->Write_Overlapped);
+      const bool Settled = Settle(*Pipe, Server->Connect_Overlapped) &
+                           Settle(*Pipe, Server->Read_Overlapped) &
+                           Settle(*Pipe, Server->Write_Overlapped);
+      // Blocks the system still holds stay allocated: a small leak rather
+      // than memory written after it was freed.
+      if (!Settled) static_cast<void>(Pipe->Server.release());
     }
   }
   if (Server_Fields *Server = Pipe->Server.get()) {

@@ -1,4 +1,5 @@
 #include "windows/pipe.hpp"
+#include "windows/pipe_internal.hpp"
 
 namespace Windows::Pipe {
 
@@ -16,11 +17,18 @@ std::int32_t Read_Client(Pipe_Record &Pipe, void *Buffer, Duration Timeout) {
 // longer writes into the caller's buffer. True when it completed after all,
 // with Count set; a read that ended in a failure of its own raises that.
 bool Withdraw_Read(Pipe_Record &Pipe, DWORD &Count) {
-  OVERLAPPED &Block = Pipe.Server->Read_Overlapped.Block;
-  CancelIoEx(Pipe.Handle.Get(), &Block);
-  if (GetOverlappedResult(Pipe.Handle.Get(), &Block, &Count, TRUE) == TRUE) return true;
-  const DWORD Code = GetLastError();
-  if (Code == ERROR_OPERATION_ABORTED) return false;
+  DWORD Code = 0;
+  switch (Internal::Cancel(Pipe, Pipe.Server->Read_Overlapped.Block, Count, Code)) {
+  case Internal::Cancel_Result::Completed:
+    return true;
+  case Internal::Cancel_Result::Cancelled:
+    return false;
+  case Internal::Cancel_Result::Failed:
+    break;
+  case Internal::Cancel_Result::Kept:
+    Pipe.Server->Signal.Set();
+    throw Broken("the system keeps the read outstanding");
+  }
   Pipe.Server->Signal.Set();
   Raise_Error(Code);
 }
