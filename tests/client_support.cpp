@@ -17,7 +17,7 @@ void Client_Run::TearDown() {
   // Ends a server that is still listening on this test's pipe. A server still
   // finishing the last conversation is busy for a moment: try again then.
   Write_File(Config, "[Tez_Client]\r\nPipename=" + Pipe + "\r\n");
-  for (int Attempt = 0; Attempt < 50; ++Attempt) {
+  for (int Attempt = 0; Attempt < 200; ++Attempt) {
     if (Test_Support::Run(Client, {Config, "close"}, Dir.Path()).Output.empty()) break;
     Sleep(20);
   }
