@@ -80,11 +80,11 @@ unsigned long Local_Clock::Milliseconds() {
     // The local time is the system time plus the zone's bias, a whole number
     // of minutes: read it from the pair of clocks, rounded, and again each
     // second so that a change of daylight saving time shows at once.
-    const std::uint64_t Before = Utc_Milliseconds();
     const unsigned long Local = Milliseconds_Of_Day(Windows::Local_Time());
-    const long long Raw_Bias = static_cast<long long>(Local) - static_cast<long long>(Before % Day);
+    const long long Raw_Bias = static_cast<long long>(Local) - static_cast<long long>(Utc % Day);
     const long long Minute = 60'000;
-    long long Bias = (Raw_Bias + (Raw_Bias >= 0 ? Minute / 2 : -Minute / 2)) / Minute * Minute;
+    const long long Bias =
+        (Raw_Bias + (Raw_Bias >= 0 ? Minute / 2 : -Minute / 2)) / Minute * Minute;
     Bias_ = ((Bias % Day) + Day) % Day;
     Checked_ = Utc;
     Valid_ = true;

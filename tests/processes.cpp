@@ -51,12 +51,6 @@ protected:
   }
 };
 
-HANDLE Inheritable(const std::string &Name, DWORD Access, DWORD Disposition) {
-  SECURITY_ATTRIBUTES Security{sizeof Security, nullptr, TRUE};
-  return CreateFileA(Name.c_str(), Access, FILE_SHARE_READ | FILE_SHARE_WRITE, &Security,
-                     Disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
 } // namespace
 
 TEST_F(Probe_Run, ArgumentsFollowTheProgramAfterExactlyOneBlank) {
@@ -102,9 +96,9 @@ TEST_F(Probe_Run, GivenStandardHandlesAreInheritedAndTheOthersAreTheCallers) {
   const std::string Output = Dir / "out.txt", Error = Dir / "err.txt", Input = Dir / "in.txt";
   Test_Support::Write_File(Input, "typed input");
   SetEnvironmentVariableA("TEZ_PROBE_READ_STDIN", "1");
-  const HANDLE Out = Inheritable(Output, GENERIC_WRITE, CREATE_ALWAYS);
-  const HANDLE Err = Inheritable(Error, GENERIC_WRITE, CREATE_ALWAYS);
-  const HANDLE In = Inheritable(Input, GENERIC_READ, OPEN_EXISTING);
+  const HANDLE Out = Test_Support::Inheritable_File(Output, GENERIC_WRITE, CREATE_ALWAYS);
+  const HANDLE Err = Test_Support::Inheritable_File(Error, GENERIC_WRITE, CREATE_ALWAYS);
+  const HANDLE In = Test_Support::Inheritable_File(Input, GENERIC_READ, OPEN_EXISTING);
   Create_Process(Probe, "x", "", "", In, Out, Err, false);
   EXPECT_EQ(Field(Await_Record(Record), "stdin"), "typed input");
   CloseHandle(Out);
@@ -116,7 +110,7 @@ TEST_F(Probe_Run, GivenStandardHandlesAreInheritedAndTheOthersAreTheCallers) {
   // Only standard output given: the probe's standard error is ours, not the file.
   DeleteFileA(Record.c_str());
   SetEnvironmentVariableA("TEZ_PROBE_READ_STDIN", nullptr);
-  const HANDLE Only = Inheritable(Output, GENERIC_WRITE, CREATE_ALWAYS);
+  const HANDLE Only = Test_Support::Inheritable_File(Output, GENERIC_WRITE, CREATE_ALWAYS);
   Create_Process(Probe, "y", "", "", nullptr, Only, nullptr, false);
   Await_Record(Record);
   CloseHandle(Only);

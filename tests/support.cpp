@@ -49,13 +49,13 @@ std::string Quoted(const std::string &Argument) {
   return Result + "\"";
 }
 
-HANDLE Inheritable_File(const std::string &Name) {
-  SECURITY_ATTRIBUTES Security{sizeof Security, nullptr, TRUE};
-  return CreateFileA(Name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &Security,
-                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
 } // namespace
+
+HANDLE Inheritable_File(const std::string &Name, DWORD Access, DWORD Disposition) {
+  SECURITY_ATTRIBUTES Security{sizeof Security, nullptr, TRUE};
+  return CreateFileA(Name.c_str(), Access, FILE_SHARE_READ | FILE_SHARE_WRITE, &Security,
+                     Disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
 
 Scratch_Directory::Scratch_Directory() {
   static std::atomic<unsigned> Counter{0};
@@ -109,7 +109,8 @@ Run_Result Run(const std::string &Program, const std::vector<std::string> &Argum
                const std::string &Directory) {
   Scratch_Directory Capture;
   const std::string Out_Name = Capture / "stdout", Err_Name = Capture / "stderr";
-  HANDLE Out = Inheritable_File(Out_Name), Err = Inheritable_File(Err_Name);
+  HANDLE Out = Inheritable_File(Out_Name, GENERIC_WRITE, CREATE_ALWAYS),
+         Err = Inheritable_File(Err_Name, GENERIC_WRITE, CREATE_ALWAYS);
 
   std::string Command_Line = Quoted(Program);
   for (const std::string &Argument : Arguments)

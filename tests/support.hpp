@@ -41,6 +41,9 @@ template <typename Exception> std::exception_ptr Caught(Exception Thrown) {
   }
 }
 
+// A file handle that a started process may inherit.
+void *Inheritable_File(const std::string &Name, unsigned long Access, unsigned long Disposition);
+
 // The directory of the running test program (build/bin), ending in a backslash.
 std::string Program_Directory();
 
