@@ -1,7 +1,7 @@
 #include "client/command_line.hpp"
 
 #include "client/console.hpp"
-#include "client/integer_literal.hpp"
+#include "text/integer_literal.hpp"
 #include "text/text.hpp"
 #include "windows/files.hpp"
 
@@ -60,8 +60,10 @@ Request_Outcome Build_Request(Command_Kind Command, const Argument_List &Argumen
       return {Request_Outcome::Kind::Missing_Source, {}};
     if (Whole_File) return Send((Command == Command_Kind::Syntax ? "S" : "A") + Source);
     // The numbers only bound the request; it carries the texts as typed.
-    if (Integer_Value(Arguments[3]) >= Line_Limit) return {Request_Outcome::Kind::No_Request, {}};
-    if (Integer_Value(Arguments[4]) >= Column_Limit) return {Request_Outcome::Kind::No_Request, {}};
+    if (Text::Integer_Value(Arguments[3]) >= Line_Limit)
+      return {Request_Outcome::Kind::No_Request, {}};
+    if (Text::Integer_Value(Arguments[4]) >= Column_Limit)
+      return {Request_Outcome::Kind::No_Request, {}};
     return Send((Command == Command_Kind::Reference ? "R" : "L") + Source + "<" + Arguments[3] +
                 "," + Arguments[4] + ">");
   }

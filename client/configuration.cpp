@@ -3,9 +3,9 @@
 #include "client/command_line.hpp"
 #include "client/console.hpp"
 #include "client/conversation.hpp"
-#include "client/integer_literal.hpp"
 #include "client/replies.hpp"
 #include "log/log.hpp"
+#include "text/integer_literal.hpp"
 #include "windows/files.hpp"
 #include "windows/pipe.hpp"
 #include "windows/windows.hpp"
@@ -46,9 +46,9 @@ void Configure_Server(std::string_view File_Name) {
   }
   if (!Pipe_Length_Text.empty()) {
     try {
-      const std::int32_t Length = Integer_Value(Pipe_Length_Text);
+      const std::int32_t Length = Text::Integer_Value(Pipe_Length_Text);
       if (Length >= 1) Pipe_Length = Length;
-    } catch (const Conversion_Error &) {}
+    } catch (const Text::Conversion_Error &) {}
   }
   try {
     if (!Connect_To_Server(Pipe_Name, Pipe_Length_Text, Server_Path)) return;

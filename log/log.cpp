@@ -3,6 +3,7 @@
 #include "core/failure.hpp"
 #include "log/log_file.hpp"
 #include "text/unsigned.hpp"
+#include "windows/pipe.hpp"
 #include "windows/version.hpp"
 #include "windows/windows.hpp"
 
@@ -45,6 +46,7 @@ void Put(std::string_view Message) noexcept {
 }
 
 void Start_Log(bool Flush_Each) {
+  Windows::Pipe::Set_Diagnostic_Sink(&Put);
   const Windows::Module_Entry Module =
       Windows::Module_Containing(reinterpret_cast<const void *>(&Start_Log));
   std::string Product;

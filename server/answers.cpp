@@ -1,6 +1,6 @@
 #include "server/answers.hpp"
 
-#include "client/integer_literal.hpp"
+#include "text/integer_literal.hpp"
 
 #include <algorithm>
 #include <array>
@@ -259,8 +259,8 @@ std::vector<std::string> Answer(std::string_view Request) {
       return {"!Malformed request: " + std::string(Request)};
     std::int32_t Line = 0, Column = 0;
     try {
-      Line = Client::Integer_Value(Line_Text);
-      Column = Client::Integer_Value(Column_Text);
+      Line = Text::Integer_Value(Line_Text);
+      Column = Text::Integer_Value(Column_Text);
     } catch (const Failure &) {
       return {"!Cannot use the position " + Line_Text + "," + Column_Text + " in " + File};
     }

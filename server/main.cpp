@@ -5,9 +5,9 @@
 // It appends its command line and every request it gets to the file named by
 // TEZ_SERVER_RECORD. "T<seconds>" sets how long it waits for its next client
 // (five minutes until then); "T0" ends it.
-#include "client/integer_literal.hpp"
 #include "server/answers.hpp"
 #include "server/script.hpp"
+#include "text/integer_literal.hpp"
 #include "windows/pipe.hpp"
 #include "windows/windows.hpp"
 
@@ -107,7 +107,7 @@ private:
       if (!Request.empty() && Request.front() == 'T') {
         std::int32_t Seconds = -1;
         try {
-          Seconds = Client::Integer_Value(std::string_view(Request).substr(1));
+          Seconds = Text::Integer_Value(std::string_view(Request).substr(1));
         } catch (const Failure &) {}
         if (Seconds == 0) {
           // Let the client read the end mark: a disconnect would discard it.
@@ -169,7 +169,7 @@ int main(int argc, char **argv) {
   std::int32_t Size = 1000;
   if (argc > 2) {
     try {
-      const std::int32_t Asked = Client::Integer_Value(argv[2]);
+      const std::int32_t Asked = Text::Integer_Value(argv[2]);
       if (Asked >= 1) Size = Asked;
     } catch (const Failure &) {}
   }

@@ -1,5 +1,5 @@
 #include "client/command_line.hpp"
-#include "client/integer_literal.hpp"
+#include "text/integer_literal.hpp"
 #include "text/text.hpp"
 
 #include "support.hpp"
@@ -81,8 +81,10 @@ TEST_F(Build_Request_Test, LineAndColumnBounds) {
   // A rejected line leaves the column unread, so a bad column is harmless.
   EXPECT_EQ(Build(Command_Kind::Reference, {"c", "r", Source, "16#100000#", "x"}).Outcome,
             Kind::No_Request);
-  EXPECT_THROW(Build(Command_Kind::Reference, {"c", "r", Source, "1", "x"}), Conversion_Error);
-  EXPECT_THROW(Build(Command_Kind::Reference, {"c", "r", Source, "one", "1"}), Conversion_Error);
+  EXPECT_THROW(Build(Command_Kind::Reference, {"c", "r", Source, "1", "x"}),
+               Text::Conversion_Error);
+  EXPECT_THROW(Build(Command_Kind::Reference, {"c", "r", Source, "one", "1"}),
+               Text::Conversion_Error);
 }
 
 TEST_F(Build_Request_Test, MissingSourceIsDecidedBeforeTheNumbersAreRead) {

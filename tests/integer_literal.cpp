@@ -1,9 +1,9 @@
-#include "client/integer_literal.hpp"
+#include "text/integer_literal.hpp"
 
 #include <gtest/gtest.h>
 
-using Client::Conversion_Error;
-using Client::Integer_Value;
+using Text::Conversion_Error;
+using Text::Integer_Value;
 
 TEST(Integer_Value, DecimalWithSignBlanksAndUnderscores) {
   EXPECT_EQ(Integer_Value("0"), 0);

@@ -23,11 +23,18 @@ TEST(Start_Log, HeaderThenEveryMessageOfTheSystem) {
   Log::Start_Log(true); // a second start writes no second header
 
   Log::Put("");
+  // The transport's texts reach the log once it has started; only codes it
+  // does not know are written.
+  Strings Raised;
   for (const std::uint32_t Code : {0u, 0xFFFFFFFFu, 231u, 997u}) {
     try {
       Windows::Pipe::Raise_Error(Code);
-    } catch (const Failure &) {}
+    } catch (const Failure &F) {
+      Raised.push_back(F.name());
+    }
   }
+  EXPECT_EQ(Raised, (Strings{"WINDOWS.PIPE.BROKEN", "WINDOWS.PIPE.UNKNOWN_ERROR",
+                             "WINDOWS.PIPE.NAME_IN_USE", "WINDOWS.PIPE.UNKNOWN_ERROR"}));
   try {
     throw Windows::Pipe::Broken();
   } catch (...) {
@@ -59,4 +66,16 @@ TEST(Start_Log, WithoutAVersionResourceTheModuleNamesTheLog) {
   ASSERT_EQ(Lines.size(), 2u) << "no version line";
   EXPECT_NE(Lines[0].find(") => Log created "), std::string::npos);
   EXPECT_TRUE(Is_Record(Lines[1], "hello from the starter")) << "written out at the end";
+}
+
+TEST(Report_Message, NamesThePlaceAndTheFailure) {
+  using Test_Support::Caught;
+  EXPECT_EQ(Log::Report_Message("Client.Work", Caught(Windows::Pipe::Broken())),
+            "Client.Work: Exception = WINDOWS.PIPE.BROKEN () ");
+  EXPECT_EQ(Log::Report_Message("", Caught(Constraint_Error("bad", "worse"))),
+            ": Exception = CONSTRAINT_ERROR (bad) worse");
+  EXPECT_EQ(Log::Report_Message("Here", Caught(std::bad_alloc()))
+                .rfind("Here: Exception = STORAGE_ERROR (", 0),
+            0u);
+  EXPECT_EQ(Log::Report_Message("Here", Caught(7)), "Here: Unknown Exception");
 }

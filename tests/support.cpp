@@ -125,9 +125,11 @@ Run_Result Run(const std::string &Program, const std::vector<std::string> &Argum
   const BOOL Started =
       CreateProcessA(Program.c_str(), Command_Line.data(), nullptr, nullptr, TRUE, 0, nullptr,
                      Directory.empty() ? nullptr : Directory.c_str(), &Startup, &Process);
+  const DWORD Error = Started ? 0 : GetLastError();
   CloseHandle(Out);
   CloseHandle(Err);
-  if (!Started) throw std::runtime_error("cannot start " + Program);
+  if (!Started)
+    throw std::runtime_error("cannot start " + Program + ": system error " + std::to_string(Error));
   WaitForSingleObject(Process.hProcess, INFINITE);
   DWORD Exit_Code = 0;
   GetExitCodeProcess(Process.hProcess, &Exit_Code);

@@ -1,9 +1,26 @@
 #include "windows/pipe.hpp"
 
-#include "log/log.hpp"
 #include "windows/pipe_internal.hpp"
 
+#include <atomic>
+#include <utility>
+
 namespace Windows::Pipe {
+
+namespace {
+
+// Server ends may fail on several threads at once.
+std::atomic<Diagnostic_Sink> Sink{nullptr};
+
+void Diagnose(const std::string &Message) noexcept {
+  if (const Diagnostic_Sink Current = Sink.load()) Current(Message);
+}
+
+} // namespace
+
+void Set_Diagnostic_Sink(Diagnostic_Sink New_Sink) noexcept {
+  Sink.store(New_Sink);
+}
 
 void Pipe_Signal::Set() {
   {
@@ -17,6 +34,11 @@ void Pipe_Signal::Wait() {
   std::unique_lock Guard(Lock_);
   Changed_.wait(Guard, [this] { return Flag_; });
   Flag_ = false;
+}
+
+bool Pipe_Signal::Try_Wait() {
+  std::lock_guard Guard(Lock_);
+  return std::exchange(Flag_, false);
 }
 
 Pipe_Record::Pipe_Record(Pipe_Kind Kind, std::string_view Name) : Kind(Kind), Name(Name) {
@@ -44,10 +66,10 @@ void Raise_Error(std::uint32_t Code) {
   case ERROR_PIPE_NOT_CONNECTED:
     throw No_Server();
   case 0:
-    Log::Put("Windows.Pipe - No Error");
+    Diagnose("Windows.Pipe - No Error");
     throw Broken();
   default:
-    Log::Put("Windows.Pipe - Unknown_Error: " + std::to_string(Code));
+    Diagnose("Windows.Pipe - Unknown_Error: " + std::to_string(Code));
     throw Unknown_Error();
   }
 }
@@ -80,15 +102,21 @@ void Set_Timeout(Pipe_Record &Pipe, Duration Timeout) {
 
 namespace Internal {
 
-Cancel_Result Cancel(Pipe_Record &Pipe, OVERLAPPED &Block, DWORD &Count, DWORD &Code) {
+Cancel_Result Cancel(Pipe_Record &Pipe, Overlapped_Operation &Operation, DWORD &Count,
+                     DWORD &Code) {
   constexpr DWORD Cancel_Wait_Ms = 5000;
-  if (HasOverlappedIoCompleted(&Block)) return Cancel_Result::Completed;
-  CancelIoEx(Pipe.Handle.Get(), &Block);
-  if (GetOverlappedResultEx(Pipe.Handle.Get(), &Block, &Count, Cancel_Wait_Ms, FALSE) == TRUE)
+  OVERLAPPED &Block = Operation.Block;
+  if (!HasOverlappedIoCompleted(&Block)) CancelIoEx(Pipe.Handle.Get(), &Block);
+  // The result decides, also for an operation that completed between the
+  // caller's wait and the cancel: its bytes or its error are real.
+  if (GetOverlappedResultEx(Pipe.Handle.Get(), &Block, &Count, Cancel_Wait_Ms, FALSE) == TRUE) {
+    Operation.Outstanding = false;
     return Cancel_Result::Completed;
+  }
   Code = GetLastError();
   if (Code == WAIT_TIMEOUT || Code == WAIT_IO_COMPLETION || !HasOverlappedIoCompleted(&Block))
     return Cancel_Result::Kept;
+  Operation.Outstanding = false;
   return Code == ERROR_OPERATION_ABORTED ? Cancel_Result::Cancelled : Cancel_Result::Failed;
 }
 

@@ -45,6 +45,8 @@ class Pipe_Signal {
 public:
   void Set();
   void Wait();
+  // Wait without blocking: clears the flag and returns true when it was set.
+  bool Try_Wait();
 
 private:
   std::mutex Lock_;
@@ -55,10 +57,13 @@ private:
 // Receives a message that another thread left for a reading server end.
 using Message_Callback = std::function<void(const std::string &Message)>;
 
-// An event-carrying OVERLAPPED block of a server end.
+// An event-carrying OVERLAPPED block of a server end. Outstanding while the
+// system holds an operation on it: only then may it be cancelled or waited
+// for (a call that failed at once leaves the block in no defined state).
 struct Overlapped_Operation {
   OVERLAPPED Block{};
   Object_Handle Event;
+  bool Outstanding = false;
 };
 
 struct Server_Fields {
@@ -86,8 +91,14 @@ struct Pipe_Record {
 // Null means "no pipe".
 using Pipe_Handle = std::unique_ptr<Pipe_Record>;
 
-// Raises the failure for a system error code, logging codes that are not
-// ones the transport knows.
+// Receives the transport's diagnostic texts (an error code it does not know).
+// The platform library writes no log of its own: whoever keeps one installs
+// its writer here. Until then the texts are dropped.
+using Diagnostic_Sink = void (*)(std::string_view Message) noexcept;
+void Set_Diagnostic_Sink(Diagnostic_Sink Sink) noexcept;
+
+// Raises the failure for a system error code, reporting codes that are not
+// ones the transport knows to the diagnostic sink.
 [[noreturn]] void Raise_Error(std::uint32_t Code);
 
 // Returns when Succeeded is exactly TRUE; otherwise sets a server end's

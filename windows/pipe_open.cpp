@@ -66,9 +66,13 @@ void Connect(Pipe_Record &Pipe) {
   // A client that arrived between creation and this call is connected.
   if (Code == ERROR_PIPE_CONNECTED) return;
   if (Code == ERROR_IO_PENDING) {
+    Operation.Outstanding = true;
     const DWORD Waited = WaitForSingleObject(Operation.Event.Get(), Pipe.Timeout_Ms);
     if (Waited == WAIT_TIMEOUT) throw Timeout();
-    if (Waited == WAIT_OBJECT_0) return;
+    if (Waited == WAIT_OBJECT_0) {
+      Operation.Outstanding = false;
+      return;
+    }
   }
   Pipe.Server->Signal.Set();
   Raise_Error(Code);
@@ -85,8 +89,9 @@ void Attach_Event(Overlapped_Operation &Operation) {
 // operation: cancel it and wait for the cancellation to land before the
 // block is freed. False when the system keeps it.
 bool Settle(Pipe_Record &Pipe, Overlapped_Operation &Operation) {
+  if (!Operation.Outstanding) return true;
   DWORD Count = 0, Code = 0;
-  return Internal::Cancel(Pipe, Operation.Block, Count, Code) != Internal::Cancel_Result::Kept;
+  return Internal::Cancel(Pipe, Operation, Count, Code) != Internal::Cancel_Result::Kept;
 }
 
 void Check_Name_And_Size(std::string_view Name, std::int32_t Size) {

@@ -18,7 +18,7 @@ std::int32_t Read_Client(Pipe_Record &Pipe, void *Buffer, Duration Timeout) {
 // with Count set; a read that ended in a failure of its own raises that.
 bool Withdraw_Read(Pipe_Record &Pipe, DWORD &Count) {
   DWORD Code = 0;
-  switch (Internal::Cancel(Pipe, Pipe.Server->Read_Overlapped.Block, Count, Code)) {
+  switch (Internal::Cancel(Pipe, Pipe.Server->Read_Overlapped, Count, Code)) {
   case Internal::Cancel_Result::Completed:
     return true;
   case Internal::Cancel_Result::Cancelled:
@@ -54,10 +54,12 @@ std::int32_t Read_Server(Pipe_Record &Pipe, void *Buffer, Duration Timeout) {
     Server.Signal.Set();
     Raise_Error(Code);
   }
+  Server.Read_Overlapped.Outstanding = true;
   const HANDLE Events[2] = {Server.Read_Overlapped.Event.Get(), Server.Notify_Event.Get()};
   for (;;) {
     const DWORD Waited = WaitForMultipleObjects(2, Events, FALSE, Pipe.Timeout_Ms);
     if (Waited == WAIT_OBJECT_0) {
+      Server.Read_Overlapped.Outstanding = false;
       Check(GetOverlappedResult(Pipe.Handle.Get(), &Block, &Count, FALSE), Pipe);
       return static_cast<std::int32_t>(Count);
     }
@@ -84,10 +86,13 @@ void Write_Server(Pipe_Record &Pipe, const void *Data, DWORD Length, DWORD &Coun
   OVERLAPPED &Block = Server.Write_Overlapped.Block;
   if (WriteFile(Pipe.Handle.Get(), Data, Length, &Count, &Block) == TRUE) return;
   const DWORD Code = GetLastError();
-  if (Code == ERROR_IO_PENDING &&
-      WaitForSingleObject(Server.Write_Overlapped.Event.Get(), INFINITE) == WAIT_OBJECT_0) {
-    Check(GetOverlappedResult(Pipe.Handle.Get(), &Block, &Count, FALSE), Pipe);
-    return;
+  if (Code == ERROR_IO_PENDING) {
+    Server.Write_Overlapped.Outstanding = true;
+    if (WaitForSingleObject(Server.Write_Overlapped.Event.Get(), INFINITE) == WAIT_OBJECT_0) {
+      Server.Write_Overlapped.Outstanding = false;
+      Check(GetOverlappedResult(Pipe.Handle.Get(), &Block, &Count, FALSE), Pipe);
+      return;
+    }
   }
   Server.Signal.Set();
   Raise_Error(Code);

@@ -5,8 +5,12 @@
 #include <cstdint>
 #include <string_view>
 
-namespace Client {
+// The integer literals of the client's command line and configuration, also
+// read by the stand-in server.
+namespace Text {
 
+// Reported under the client's name since the client is where users meet it:
+// its log lines keep that name.
 using Conversion_Error = Named_Failure<"CLIENT.CONVERSION_ERROR">;
 
 // Reads Text as an integer literal: leading blanks and tabs and trailing
@@ -16,4 +20,4 @@ using Conversion_Error = Named_Failure<"CLIENT.CONVERSION_ERROR">;
 // CONVERSION_ERROR.
 std::int32_t Integer_Value(std::string_view Text);
 
-} // namespace Client
+} // namespace Text

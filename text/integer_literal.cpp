@@ -1,8 +1,8 @@
-#include "client/integer_literal.hpp"
+#include "text/integer_literal.hpp"
 
 #include <algorithm>
 
-namespace Client {
+namespace Text {
 
 namespace {
 
@@ -97,4 +97,4 @@ std::int32_t Integer_Value(std::string_view Text) {
                   : static_cast<std::int32_t>(Value);
 }
 
-} // namespace Client
+} // namespace Text
