@@ -38,11 +38,11 @@ double Ours(int Size, int Run) {
       Open(Server, Name, Pipe_Kind::Server_End, Pipe_Mode::Duplex, Size);
       std::vector<char> Buffer(static_cast<std::size_t>(Size));
       for (int I = 0; I < Round_Trips; ++I) {
-        const std::int32_t Count = Read(Server, Buffer.data());
+        const std::int32_t Count = Read(Server, Buffer);
         Write(Server, Buffer.data(), Count);
       }
       // A disconnect discards unread replies: wait for the client's last word.
-      Read(Server, Buffer.data());
+      Read(Server, Buffer);
       Close(Server);
     } catch (const Failure &F) {
       Fail((std::string("server ") + F.name()).c_str());
@@ -62,7 +62,7 @@ double Ours(int Size, int Run) {
   for (int I = 0; I < Round_Trips; ++I) {
     Write(Client, Request.data(), Size);
     try {
-      if (Read(Client, Reply.data()) != Size) Fail("short reply");
+      if (Read(Client, Reply) != Size) Fail("short reply");
     } catch (const Failure &F) {
       Fail((std::string("client ") + F.name() + " at " + std::to_string(I)).c_str());
     }

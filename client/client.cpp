@@ -40,9 +40,16 @@ void Work() noexcept {
     case Request_Outcome::Kind::No_Request:
       break;
     }
-    if (Request_Sent) Read_Replies();
+    if (Request_Sent) {
+      Read_Replies();
+      Write_To_Server("C");
+      return;
+    }
+    // No request: the closing request still goes first, and the usage text
+    // follows only when it could be written. Without a pipe the write raises
+    // WINDOWS.PIPE.NO_HANDLE and the run ends there, with nothing printed.
     Write_To_Server("C");
-    if (!Request_Sent) Print_Usage();
+    Print_Usage();
   } catch (...) {
     Log::Report("Client.Work", std::current_exception());
   }

@@ -7,7 +7,7 @@
 #include "windows/files.hpp"
 #include "windows/windows.hpp"
 
-#include <memory>
+#include <vector>
 
 namespace Client {
 
@@ -23,8 +23,7 @@ const Duration Start_Up_Wait = Duration::From_Raw(1638); // 0.1 s
 const Duration Retry_Wait = Duration::From_Raw(Duration::Units_Per_Second);
 
 // Reused for every reply; its contents are never read beyond what arrived.
-std::unique_ptr<char[]> Reply_Buffer;
-std::int32_t Reply_Buffer_Size = 0;
+std::vector<char> Reply_Buffer;
 
 void Open_Server_Pipe(std::string_view Pipe_Name) {
   Open(Server_Pipe, Pipe_Name, Pipe_Kind::Client_End, Pipe_Mode::Duplex, Pipe_Length);
@@ -77,12 +76,10 @@ void Write_To_Server(std::string_view Request) {
 
 std::string Read_From_Server() {
   Check_Handle(Server_Pipe);
-  if (Reply_Buffer_Size != Pipe_Length) {
-    Reply_Buffer.reset(new char[static_cast<std::size_t>(Pipe_Length)]);
-    Reply_Buffer_Size = Pipe_Length;
-  }
-  const std::int32_t Count = Read(Server_Pipe, Reply_Buffer.get());
-  return std::string(Reply_Buffer.get(), static_cast<std::size_t>(Count));
+  // The pipe was opened with Pipe_Length: its own size is the one to hold.
+  Reply_Buffer.resize(static_cast<std::size_t>(Server_Pipe->Size));
+  const std::int32_t Count = Read(Server_Pipe, Reply_Buffer);
+  return std::string(Reply_Buffer.data(), static_cast<std::size_t>(Count));
 }
 
 void Read_Replies() {

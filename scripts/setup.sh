@@ -54,14 +54,53 @@ start_wine() {
   export WINEDLLOVERRIDES="mscoree,mshtml="
   unset DISPLAY WAYLAND_DISPLAY
   mkdir -p "$WINEPREFIX"
-  trap stop_wine EXIT
-  # A persistent server, and the prefix's services started once with every
-  # standard stream away from ours, so no test inherits them.
-  # (A server left running on this prefix is simply reused.)
-  "$(wineserver_command)" -p 2>/dev/null || true
-  wine wineboot </dev/null >/dev/null 2>&1
+  WINE_STARTED=1
+  local server
+  server=$(wineserver_command)
+  # Our own persistent server. One already running on this prefix is not a
+  # script's (they hold the lock and stop theirs): it may end as soon as its
+  # last process does, and a process started meanwhile fails. Replace it.
+  if ! "$server" -p 2>/dev/null; then
+    "$server" -k 2>/dev/null || true
+    "$server" -w 2>/dev/null || true
+    "$server" -p
+  fi
+  # The prefix's services start once, with every standard stream away from
+  # ours, so that no test inherits them.
+  if ! wine wineboot </dev/null >"$BUILD/wineboot.log" 2>&1; then
+    cat "$BUILD/wineboot.log" >&2
+    echo "Wine could not prepare its prefix $WINEPREFIX: wineboot failed (output above)." >&2
+    exit 1
+  fi
 }
 
+# One script at a time per build tree: another one's build would rewrite the
+# programs under test (Wine then refuses to start them: "bad exe format"), and
+# its end would stop the Wine server that our tests run on. A directory is the
+# lock: unlike a locked file it is not inherited by the programs we start.
+lock_build() {
+  mkdir -p "$BUILD"
+  local lock="$BUILD/.lock" owner announced=""
+  until mkdir "$lock" 2>/dev/null; do
+    owner=$(cat "$lock/pid" 2>/dev/null || true)
+    if [ -n "$owner" ] && ! kill -0 "$owner" 2>/dev/null; then
+      rm -rf "$lock" # its script ended without unlocking
+      continue
+    fi
+    [ -n "$announced" ] || echo "Waiting for another script that uses $BUILD to finish..."
+    announced=1
+    sleep 1
+  done
+  echo $$ >"$lock/pid"
+}
+
+finish() {
+  [ -z "${WINE_STARTED:-}" ] || stop_wine
+  if [ "$(cat "$BUILD/.lock/pid" 2>/dev/null)" = "$$" ]; then rm -rf "$BUILD/.lock"; fi
+}
+trap finish EXIT
+
+lock_build
 install_missing
 build
 start_wine

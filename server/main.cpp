@@ -2,9 +2,9 @@
 // creates the pipe, serves one client after another and ends every list of
 // replies with ".". It answers questions about source files; when
 // TEZ_SERVER_SCRIPT names a script, the script's replies take their place.
-// It appends its command line and every request it gets to the file named by
-// TEZ_SERVER_RECORD. "T<seconds>" sets how long it waits for its next client
-// (five minutes until then); "T0" ends it.
+// It appends its command line, every request it gets and the start and end
+// of every conversation to the file named by TEZ_SERVER_RECORD. "T<seconds>" sets how long it waits
+// for its next client (five minutes until then); "T0" ends it.
 #include "server/answers.hpp"
 #include "server/script.hpp"
 #include "text/integer_literal.hpp"
@@ -52,7 +52,7 @@ public:
         Script_(std::move(Plan)),
         Idle_Seconds_(Script_ ? Script_->Idle.value_or(Default_Idle_Seconds)
                               : Default_Idle_Seconds),
-        Buffer_(new char[static_cast<std::size_t>(Pipe_Size_)]) {}
+        Buffer_(static_cast<std::size_t>(Pipe_Size_)) {}
 
   // Serves clients until none comes within the idle time or "T0" arrives.
   // One instance serves them all, so that the name never goes missing.
@@ -62,12 +62,16 @@ public:
       Open(Pipe, Name_, Pipe_Kind::Server_End, Pipe_Mode::Duplex, Pipe_Size_,
            Duration::From_Seconds(Idle_Seconds_));
       for (;;) {
+        Record("conversation=start");
         bool Ending = false;
         try {
           Ending = Serve(Pipe);
         } catch (const Failure &F) {
           Record(std::string("failure=") + F.name());
         }
+        // Written before the instance takes its next client or goes: whoever
+        // can connect again, or finds the name gone, finds the mark.
+        Record("conversation=end");
         if (Ending) break;
         Reconnect(Pipe, Duration::From_Seconds(Idle_Seconds_));
       }
@@ -92,8 +96,8 @@ private:
   }
 
   std::string Receive(const Pipe_Handle &Pipe, Duration Timeout = {}) {
-    const std::int32_t Count = Read(Pipe, Buffer_.get(), Timeout);
-    return std::string(Buffer_.get(), static_cast<std::size_t>(Count));
+    const std::int32_t Count = Read(Pipe, Buffer_, Timeout);
+    return std::string(Buffer_.data(), static_cast<std::size_t>(Count));
   }
 
   // One client's conversation; true when the server is to end.
@@ -158,7 +162,7 @@ private:
   std::int32_t Pipe_Size_;               // the pipe's buffers and the longest request
   std::optional<Server::Script> Script_; // none: real answers
   double Idle_Seconds_;
-  std::unique_ptr<char[]> Buffer_;
+  std::vector<char> Buffer_;
 };
 
 } // namespace

@@ -18,7 +18,7 @@ TEST_F(Client_Run, EveryKindOfReplyWithAnEditor) {
   EXPECT_EQ(Result.Output,
             "plain text\r\n>\r\n..\r\n. \r\n!stop\r\n\tbytes \xE9\xFF unchanged\r\n");
   // Two editors, running side by side: in either order.
-  Strings Started = Editor_Command_Lines(2);
+  Strings Started = Editor_Command_Lines();
   std::sort(Started.begin(), Started.end());
   EXPECT_EQ(Started, (Strings{Editor + " main.src:3:7", Editor + " main.src:9:1"}));
   EXPECT_EQ(Requests(), (Strings{"I" + Editor, "R" + Source + "<3,7>", "C"}));
@@ -28,14 +28,14 @@ TEST_F(Client_Run, LocationRepliesArePrintedWithoutAnEditor) {
   Server_Script("on L\r\nreply >main.src:1:1\r\nidle 5\r\n");
   Configure();
   EXPECT_EQ(Run_Client({Config, "location", Source, "1", "1"}).Output, ">main.src:1:1\r\n");
-  EXPECT_TRUE(Editor_Command_Lines(0).empty());
+  EXPECT_TRUE(Editor_Command_Lines().empty());
 }
 
 TEST_F(Client_Run, SettingsRepliesArePrintedEvenWithAnEditor) {
   Server_Script("on I\r\nreply >editor noted\r\non L\r\nreply >main.src:2:2\r\nidle 5\r\n");
   Configure({{"Editor", Editor}});
   EXPECT_EQ(Run_Client({Config, "l", Source, "2", "2"}).Output, ">editor noted\r\n");
-  EXPECT_EQ(Editor_Command_Lines(1), Strings{Editor + " main.src:2:2"});
+  EXPECT_EQ(Editor_Command_Lines(), Strings{Editor + " main.src:2:2"});
 }
 
 TEST_F(Client_Run, AnEditorThatCannotStartIsReportedAndRepliesGoOn) {
@@ -122,7 +122,6 @@ TEST_F(Client_Run, TheLogHoldsTheHeaderAndTheWholeConversation) {
                              "Write to Server=C"};
   for (std::size_t I = 2; I < Lines.size(); ++I)
     EXPECT_TRUE(Test_Support::Is_Record(Lines[I], Conversation[I - 2])) << Lines[I];
-  Editor_Command_Lines(1);
 
   // A failed run: reported by the routine that caught it, then by Work.
   Configure({{"Errors", "x"}});

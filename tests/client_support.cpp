@@ -1,8 +1,50 @@
 #include "client_support.hpp"
 
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
 #include <windows.h>
+// windows.h first.
+#include <tlhelp32.h>
 
 namespace Test_Support {
+
+namespace {
+
+// Far beyond what any step takes on a busy machine: reaching it means a hang.
+constexpr DWORD Hang_Limit_Ms = 120'000;
+
+std::string Full_Pipe_Name(const std::string &Name) {
+  return "\\\\.\\pipe\\" + Name;
+}
+
+std::vector<DWORD> Running_Children(const std::vector<unsigned long> &Parents) {
+  std::vector<DWORD> Children;
+  const HANDLE Snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (Snapshot == INVALID_HANDLE_VALUE) return Children;
+  PROCESSENTRY32 Entry{};
+  Entry.dwSize = sizeof Entry;
+  for (BOOL Found = Process32First(Snapshot, &Entry); Found;
+       Found = Process32Next(Snapshot, &Entry))
+    if (std::find(Parents.begin(), Parents.end(), Entry.th32ParentProcessID) != Parents.end() &&
+        _stricmp(Entry.szExeFile, "tez_server.exe") != 0)
+      Children.push_back(Entry.th32ProcessID);
+  CloseHandle(Snapshot);
+  return Children;
+}
+
+} // namespace
+
+void Await_Children(const std::vector<unsigned long> &Parents) {
+  for (const DWORD Child : Running_Children(Parents)) {
+    const HANDLE Process = OpenProcess(SYNCHRONIZE, FALSE, Child);
+    if (!Process) continue; // ended meanwhile
+    const DWORD Waited = WaitForSingleObject(Process, Hang_Limit_Ms);
+    CloseHandle(Process);
+    if (Waited != WAIT_OBJECT_0) ADD_FAILURE() << "a process the client started never ended";
+  }
+}
 
 void Client_Run::SetUp() {
   Write_File(Source, "procedure Main is begin null; end Main;\r\n");
@@ -11,16 +53,13 @@ void Client_Run::SetUp() {
   SetEnvironmentVariableA("TEZ_PROBE_RECORD", Editor_Record.c_str());
   // A server a test leaves behind ends by itself soon after.
   Server_Script("idle 5\r\n");
+  Configured_Pipe_ = Pipe;
 }
 
 void Client_Run::TearDown() {
-  // Ends a server that is still listening on this test's pipe. A server still
-  // finishing the last conversation is busy for a moment: try again then.
-  Write_File(Config, "[Tez_Client]\r\nPipename=" + Pipe + "\r\n");
-  for (int Attempt = 0; Attempt < 200; ++Attempt) {
-    if (Test_Support::Run(Client, {Config, "close"}, Dir.Path()).Output.empty()) break;
-    Sleep(20);
-  }
+  // Ends a server that is still listening on this test's pipe.
+  Configure({{"Pipename", Pipe}}, false);
+  Run_Client({Config, "close"});
   SetEnvironmentVariableA("TEZ_SERVER_RECORD", nullptr);
   SetEnvironmentVariableA("TEZ_SERVER_SCRIPT", nullptr);
   SetEnvironmentVariableA("TEZ_PROBE_RECORD", nullptr);
@@ -28,9 +67,12 @@ void Client_Run::TearDown() {
 
 void Client_Run::Configure(const Keys &Extra, bool Defaults) {
   std::string Text = "[Tez_Client]\r\n";
+  Configured_Pipe_ = Defaults ? Pipe : std::string();
   if (Defaults) Text += "Pipename=" + Pipe + "\r\nServer=" + Server + "\r\n";
-  for (const auto &[Key, Value] : Extra)
+  for (const auto &[Key, Value] : Extra) {
     Text += Key + "=" + Value + "\r\n";
+    if (Key == "Pipename") Configured_Pipe_ = Value;
+  }
   Write_File(Config, Text);
 }
 
@@ -44,7 +86,32 @@ Run_Result Client_Run::Run_Client(const std::vector<std::string> &Arguments) {
   Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
   EXPECT_EQ(Result.Exit_Code, 0u);
   EXPECT_EQ(Result.Errors, "") << "nothing ever goes to standard error";
+  Client_Ids_.push_back(Result.Process_Id);
+  Await_Children(Client_Ids_);
+  if (!Configured_Pipe_.empty()) Await_Server_Idle(Configured_Pipe_);
   return Result;
+}
+
+void Client_Run::Await_Server_Idle(const std::string &Pipe_Name) const {
+  // A single-instance server lets a waiter in only once it listens again,
+  // which it does after recording the end of the conversation.
+  if (WaitNamedPipeA(Full_Pipe_Name(Pipe_Name).c_str(), Hang_Limit_Ms)) return;
+  const DWORD Error = GetLastError();
+  if (Error != ERROR_FILE_NOT_FOUND)
+    ADD_FAILURE() << "the server on " << Pipe_Name << " never finished its conversation (error "
+                  << Error << ")";
+}
+
+void Client_Run::Await_Server_Gone(const std::string &Pipe_Name) const {
+  const auto Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(Hang_Limit_Ms);
+  while (WaitNamedPipeA(Full_Pipe_Name(Pipe_Name).c_str(), Hang_Limit_Ms) ||
+         GetLastError() != ERROR_FILE_NOT_FOUND) {
+    if (std::chrono::steady_clock::now() > Deadline) {
+      ADD_FAILURE() << "the server on " << Pipe_Name << " never ended";
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
 }
 
 std::vector<std::string> Record_Values(const std::string &Record_File, const std::string &Key) {
@@ -67,18 +134,17 @@ std::vector<std::string> Client_Run::Requests() const {
   return Record_Values(Server_Record, "request");
 }
 
-std::vector<std::string> Client_Run::Server_Command_Lines() const {
-  return Record_Values(Server_Record, "command_line");
+std::vector<std::string> Client_Run::Server_Command_Lines(std::size_t Expected) const {
+  const auto Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(Hang_Limit_Ms);
+  std::vector<std::string> Lines = Record_Values(Server_Record, "command_line");
+  while (Lines.size() < Expected && std::chrono::steady_clock::now() < Deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    Lines = Record_Values(Server_Record, "command_line");
+  }
+  return Lines;
 }
 
-std::vector<std::string> Client_Run::Editor_Command_Lines(std::size_t Expected) const {
-  // The client does not wait for the editor. Half a second shows that none
-  // came; up to five seconds for those that should.
-  const int Polls = Expected == 0 ? 10 : 100;
-  for (int Poll = 0; Poll < Polls; ++Poll) {
-    if (Expected > 0 && Record_Values(Editor_Record, "command_line").size() >= Expected) break;
-    Sleep(50);
-  }
+std::vector<std::string> Client_Run::Editor_Command_Lines() const {
   return Record_Values(Editor_Record, "command_line");
 }
 

@@ -6,7 +6,6 @@
 #include "pipe_support.hpp"
 #include "support.hpp"
 
-#include <chrono>
 #include <string>
 #include <utility>
 #include <vector>
@@ -39,16 +38,33 @@ protected:
   void Configure(const Keys &Extra = {}, bool Defaults = true);
   void Server_Script(const std::string &Text);
 
+  // Runs the client and returns once everything it set going has settled:
+  // the editors it started have ended and the stand-in server has finished
+  // the conversation (it listens again, or has gone).
   Run_Result Run_Client(const std::vector<std::string> &Arguments);
 
-  // What the server received, in order, and its own command lines.
+  // What the server received, in order, and its own command lines (waiting,
+  // a generous time at most, until there are at least Expected of them: a
+  // server that was never connected to records on its own schedule).
   std::vector<std::string> Requests() const;
-  std::vector<std::string> Server_Command_Lines() const;
-  // Waits (a few seconds at most) until Expected editors have recorded.
-  std::vector<std::string> Editor_Command_Lines(std::size_t Expected) const;
+  std::vector<std::string> Server_Command_Lines(std::size_t Expected = 0) const;
+  std::vector<std::string> Editor_Command_Lines() const;
+
+  // Waits until the server on Pipe_Name has finished its conversation, or
+  // until it has gone as well; a test fails when neither comes.
+  void Await_Server_Idle(const std::string &Pipe_Name) const;
+  void Await_Server_Gone(const std::string &Pipe_Name) const;
+
+private:
+  std::string Configured_Pipe_; // the pipe of the current configuration
+  std::vector<unsigned long> Client_Ids_;
 };
 
 // The lines of Record that start with Key and "=", without that prefix.
 std::vector<std::string> Record_Values(const std::string &Record_File, const std::string &Key);
+
+// Waits until no process started by one of the given processes is running,
+// but for the stand-in servers, which stay.
+void Await_Children(const std::vector<unsigned long> &Parents);
 
 } // namespace Test_Support

@@ -22,7 +22,7 @@ void Send(const Pipe_Handle &Pipe, const std::string &Message) {
 
 std::string Receive(const Pipe_Handle &Pipe, Duration Timeout = {}) {
   std::vector<char> Buffer(static_cast<std::size_t>(Pipe->Size) + 1);
-  const std::int32_t Count = Read(Pipe, Buffer.data(), Timeout);
+  const std::int32_t Count = Read(Pipe, Buffer, Timeout);
   return std::string(Buffer.data(), static_cast<std::size_t>(Count));
 }
 
@@ -126,15 +126,19 @@ TEST(Pipe_Close, NullAndRepeatedClosesAreHarmless) {
   EXPECT_FALSE(Pair.Server);
 }
 
-TEST(Pipe_Transfer, NullPipeAndClientTimeoutAreRefusedBeforeAnySystemCall) {
+TEST(Pipe_Transfer, NullPipeShortBufferAndClientTimeoutAreRefusedBeforeAnySystemCall) {
   Pipe_Handle Null;
-  char Buffer[4];
+  char Buffer[16];
   SetLastError(0);
   EXPECT_THROW(Read(Null, Buffer), No_Handle);
   EXPECT_THROW(Write(Null, Buffer, 4), No_Handle);
   EXPECT_EQ(GetLastError(), 0u);
-  auto Pair = Connected_Pair();
+  auto Pair = Connected_Pair(16);
   EXPECT_THROW(Read(Pair.Client, Buffer, Short), Not_Server);
+  Send(Pair.Server, "not taken");
+  EXPECT_THROW(Read(Pair.Client, std::span<char>(Buffer, 15)), Constraint_Error);
+  EXPECT_THROW(Read(Pair.Server, std::span<char>(Buffer, 15)), Constraint_Error);
+  EXPECT_EQ(Receive(Pair.Client), "not taken") << "the message stays for a proper read";
 }
 
 TEST(Pipe_Transfer, MessagesOfExactlySizeAndOfZeroLengthTravelWhole) {

@@ -135,7 +135,7 @@ Run_Result Run(const std::string &Program, const std::vector<std::string> &Argum
   GetExitCodeProcess(Process.hProcess, &Exit_Code);
   CloseHandle(Process.hThread);
   CloseHandle(Process.hProcess);
-  return {Exit_Code, Read_File(Out_Name), Read_File(Err_Name)};
+  return {Exit_Code, Read_File(Out_Name), Read_File(Err_Name), Process.dwProcessId};
 }
 
 } // namespace Test_Support

@@ -51,6 +51,7 @@ struct Run_Result {
   unsigned long Exit_Code;
   std::string Output; // standard output, bytes unchanged
   std::string Errors; // standard error
+  unsigned long Process_Id;
 };
 
 // Runs Program (a path) with the command line Program, then each argument

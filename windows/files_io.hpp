@@ -9,9 +9,11 @@
 #include <string_view>
 
 // Buffered reading and writing of files through system handles: one 500-byte
-// buffer per open file, for 8-bit text (lines end in CR LF) and UTF-16LE text
-// (lines end in U+000A). A Handle is a shared reference: copies designate the
-// same open file, which closes when the last copy goes.
+// buffer per open file, for 8-bit text and UTF-16LE text. Lines written end in
+// CR LF (8-bit) or U+000A (wide). Lines read end at any of LF, VT, FF or CR,
+// with CR LF as one end (8-bit), or at any one of U+000A to U+000D, U+0085,
+// U+2028 or U+2029 (wide). A Handle is a shared reference: copies designate
+// the same open file, which closes when the last copy goes.
 namespace Windows::Files::IO {
 
 using Bad_Handle = Named_Failure<"WINDOWS.FILES.IO.BAD_HANDLE">;

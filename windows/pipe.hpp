@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -138,12 +139,13 @@ void Reconnect(Pipe_Handle &Pipe, Duration Timeout);
 // Never fails; Pipe is null afterwards.
 void Close(Pipe_Handle &Pipe) noexcept;
 
-// Receives one whole message into Buffer (at least Size bytes) and returns its
-// length. On a server end the wait is limited by Timeout (zero: no limit) and
+// Receives one whole message into Buffer and returns its length. Buffer must
+// hold the pipe's Size bytes: CONSTRAINT_ERROR, before any system call, when
+// it is shorter. On a server end the wait is limited by Timeout (zero: no limit) and
 // a message posted to the pipe is handed to its Callback meanwhile; a client
 // end takes no time-out. MORE_DATA for a message longer than Size, with its
 // first Size bytes in Buffer and the rest left in the pipe.
-std::int32_t Read(const Pipe_Handle &Pipe, void *Buffer, Duration Timeout = {});
+std::int32_t Read(const Pipe_Handle &Pipe, std::span<char> Buffer, Duration Timeout = {});
 
 // Sends Length bytes from Data as one message.
 void Write(const Pipe_Handle &Pipe, const void *Data, std::int32_t Length);

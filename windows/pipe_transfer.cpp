@@ -100,9 +100,13 @@ void Write_Server(Pipe_Record &Pipe, const void *Data, DWORD Length, DWORD &Coun
 
 } // namespace
 
-std::int32_t Read(const Pipe_Handle &Pipe, void *Buffer, Duration Timeout) {
+std::int32_t Read(const Pipe_Handle &Pipe, std::span<char> Buffer, Duration Timeout) {
   Check_Handle(Pipe);
-  return Pipe->Server ? Read_Server(*Pipe, Buffer, Timeout) : Read_Client(*Pipe, Buffer, Timeout);
+  // The system writes up to Size bytes, whatever the message turns out to be.
+  if (Buffer.size() < static_cast<std::size_t>(Pipe->Size))
+    throw Constraint_Error("read buffer shorter than the message size");
+  return Pipe->Server ? Read_Server(*Pipe, Buffer.data(), Timeout)
+                      : Read_Client(*Pipe, Buffer.data(), Timeout);
 }
 
 void Write(const Pipe_Handle &Pipe, const void *Data, std::int32_t Length) {
