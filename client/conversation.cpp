@@ -7,6 +7,8 @@
 #include "windows/files.hpp"
 #include "windows/windows.hpp"
 
+#include <chrono>
+#include <optional>
 #include <vector>
 
 namespace Client {
@@ -22,12 +24,74 @@ constexpr int Open_Attempts = 4;
 const Duration Start_Up_Wait = Duration::From_Raw(1638); // 0.1 s
 const Duration Retry_Wait = Duration::From_Raw(Duration::Units_Per_Second);
 
+// How long, from its first "busy" answer, a server that serves other clients
+// is waited for.
+constexpr std::chrono::seconds Busy_Limit{30};
+
 // Reused for every reply; its contents are never read beyond what arrived.
 std::vector<char> Reply_Buffer;
 
-void Open_Server_Pipe(std::string_view Pipe_Name) {
-  Open(Server_Pipe, Pipe_Name, Pipe_Kind::Client_End, Pipe_Mode::Duplex, Pipe_Length);
-}
+// Opens Server_Pipe. A server that is up but busy with another client (its
+// instances all taken) is waited for, up to Busy_Limit in all over the whole
+// connection step; the wait's start and end go to the log, so that a slow
+// query can be told from a slow server. NO_SERVER when nobody listens;
+// NAME_IN_USE when the server is still busy at the limit.
+class Server_Opener {
+public:
+  explicit Server_Opener(std::string_view Pipe_Name) : Name_(Pipe_Name) {}
+
+  void Open_Pipe() {
+    for (;;) {
+      try {
+        Open(Server_Pipe, Name_, Pipe_Kind::Client_End, Pipe_Mode::Duplex, Pipe_Length);
+        End_Wait("connected");
+        return;
+      } catch (const Name_In_Use &) {
+        Wait_For_Turn();
+      } catch (const Failure &Failed) {
+        End_Wait(Failed.name());
+        throw;
+      }
+    }
+  }
+
+private:
+  using Clock = std::chrono::steady_clock;
+
+  void Wait_For_Turn() {
+    const Clock::time_point Now = Clock::now();
+    if (!Busy_Since_) Busy_Since_ = Now;
+    if (!Waiting_) {
+      Waiting_ = true;
+      Log::Put("Server busy: waiting up to " + std::to_string(Busy_Limit.count()) +
+               " seconds for pipe " + std::string(Name_));
+    }
+    const std::chrono::duration<double> Left = *Busy_Since_ + Busy_Limit - Now;
+    try {
+      if (Left.count() <= 0) throw Windows::Pipe::Timeout();
+      Wait_For_Instance(Name_, Duration::From_Seconds(Left.count()));
+    } catch (const Windows::Pipe::Timeout &) {
+      End_Wait("still busy, given up");
+      throw Name_In_Use();
+    } catch (const Failure &Failed) {
+      End_Wait(Failed.name());
+      throw;
+    }
+  }
+
+  void End_Wait(std::string_view How) {
+    if (!Waiting_) return;
+    Waiting_ = false;
+    const auto Waited =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - *Busy_Since_);
+    Log::Put("Server wait ended after " + std::to_string(Waited.count()) +
+             " ms: " + std::string(How));
+  }
+
+  std::string_view Name_;
+  std::optional<Clock::time_point> Busy_Since_; // the first busy answer
+  bool Waiting_ = false;
+};
 
 // The system reads a blank in an unquoted program path as the end of the
 // program's name and may start another program ("C:\Program.exe").
@@ -40,8 +104,9 @@ std::string Command_Line_Program(std::string_view Path) {
 
 bool Connect_To_Server(std::string_view Pipe_Name, std::string_view Pipe_Length_Text,
                        std::string_view Server_Path) {
+  Server_Opener Opener(Pipe_Name);
   try {
-    Open_Server_Pipe(Pipe_Name);
+    Opener.Open_Pipe();
     return true;
   } catch (const No_Server &) {}
   if (Current_Command == Command_Kind::Close) return true;
@@ -60,7 +125,7 @@ bool Connect_To_Server(std::string_view Pipe_Name, std::string_view Pipe_Length_
   Windows::Delay(Start_Up_Wait);
   for (int Attempt = 1; Attempt <= Open_Attempts; ++Attempt) {
     try {
-      Open_Server_Pipe(Pipe_Name);
+      Opener.Open_Pipe();
       return true;
     } catch (const No_Server &) {
       Windows::Delay(Retry_Wait);

@@ -75,7 +75,9 @@ public:
         if (Ending) break;
         Reconnect(Pipe, Duration::From_Seconds(Idle_Seconds_));
       }
-    } catch (const Failure &) {}
+    } catch (const Failure &F) {
+      Record(std::string("failure=") + F.name());
+    }
     Close(Pipe);
   }
 

@@ -94,12 +94,15 @@ Run_Result Client_Run::Run_Client(const std::vector<std::string> &Arguments) {
 
 void Client_Run::Await_Server_Idle(const std::string &Pipe_Name) const {
   // A single-instance server lets a waiter in only once it listens again,
-  // which it does after recording the end of the conversation.
+  // which it does after recording the end of the conversation. A server that
+  // closes its pipe meanwhile ends the wait too (the name is gone then).
   if (WaitNamedPipeA(Full_Pipe_Name(Pipe_Name).c_str(), Hang_Limit_Ms)) return;
   const DWORD Error = GetLastError();
-  if (Error != ERROR_FILE_NOT_FOUND)
-    ADD_FAILURE() << "the server on " << Pipe_Name << " never finished its conversation (error "
-                  << Error << ")";
+  if (Error == ERROR_SEM_TIMEOUT)
+    ADD_FAILURE() << "the server on " << Pipe_Name << " never finished its conversation:\n"
+                  << (GetFileAttributesA(Server_Record.c_str()) == INVALID_FILE_ATTRIBUTES
+                          ? std::string("(no record)")
+                          : Read_File(Server_Record));
 }
 
 void Client_Run::Await_Server_Gone(const std::string &Pipe_Name) const {

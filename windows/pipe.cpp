@@ -85,19 +85,24 @@ void Check_Handle(const Pipe_Handle &Pipe) {
   if (!Pipe) throw No_Handle();
 }
 
-std::string Full_Name(const Pipe_Record &Pipe) {
-  return "\\\\.\\pipe\\" + Pipe.Name;
+std::string Full_Name(std::string_view Name) {
+  return "\\\\.\\pipe\\" + std::string(Name);
 }
 
-void Set_Timeout(Pipe_Record &Pipe, Duration Timeout) {
-  if (Timeout.Is_Zero()) {
-    Pipe.Timeout_Ms = INFINITE;
-    return;
-  }
+std::string Full_Name(const Pipe_Record &Pipe) {
+  return Full_Name(Pipe.Name);
+}
+
+std::uint32_t Timeout_Milliseconds(Duration Timeout) {
+  if (Timeout.Is_Zero()) return INFINITE;
   // Exact: every count of 2^-14 s is a binary fraction.
   const double Milliseconds = Timeout.Seconds() * 1000.0 + 0.5;
   if (Milliseconds <= 0.0) throw Constraint_Error("negative time-out");
-  Pipe.Timeout_Ms = static_cast<std::uint32_t>(Milliseconds);
+  return static_cast<std::uint32_t>(Milliseconds);
+}
+
+void Set_Timeout(Pipe_Record &Pipe, Duration Timeout) {
+  Pipe.Timeout_Ms = Timeout_Milliseconds(Timeout);
 }
 
 namespace Internal {

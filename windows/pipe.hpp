@@ -109,10 +109,15 @@ void Check(BOOL Succeeded, Pipe_Record &Pipe);
 // NO_HANDLE for a null pipe.
 void Check_Handle(const Pipe_Handle &Pipe);
 
+// "\\.\pipe\" and the name.
+std::string Full_Name(std::string_view Name);
 std::string Full_Name(const Pipe_Record &Pipe);
 
 // Zero means no limit (INFINITE); otherwise the milliseconds rounded to the
-// nearest, halves up. CONSTRAINT_ERROR below -0.5 ms, Timeout_Ms unchanged.
+// nearest, halves up. CONSTRAINT_ERROR below -0.5 ms.
+std::uint32_t Timeout_Milliseconds(Duration Timeout);
+
+// Timeout_Ms := Timeout_Milliseconds (Timeout); unchanged after a failure.
 void Set_Timeout(Pipe_Record &Pipe, Duration Timeout);
 
 // Opens the client end of an existing pipe (Timeout zero, no Callback) or
@@ -129,6 +134,12 @@ Pipe_Handle New_Server_Record(std::string_view Name, Pipe_Mode Mode, std::int32_
                               Duration Timeout, Message_Callback Callback);
 void Create_Server(Pipe_Record &Pipe);
 void Connect(Pipe_Record &Pipe);
+
+// Waits until an instance of the pipe Name is free for a client, at most
+// Timeout (zero: no limit), with the system's own wait. It opens nothing: an
+// Open that follows may still find the instance taken by a quicker client.
+// TIMEOUT when none came free in time; NO_SERVER when nobody serves the name.
+void Wait_For_Instance(std::string_view Name, Duration Timeout);
 
 // Server end: ends the conversation with the connected client and waits up to
 // Timeout (zero: no limit) for the next one on the same instance, so that the

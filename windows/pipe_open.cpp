@@ -1,6 +1,8 @@
 #include "windows/pipe.hpp"
 #include "windows/pipe_internal.hpp"
 
+#include <algorithm>
+
 namespace Windows::Pipe {
 
 namespace {
@@ -138,6 +140,16 @@ void Open(Pipe_Handle &Pipe, std::string_view Name, Pipe_Kind Kind, Pipe_Mode Mo
     Close(Pipe);
     throw;
   }
+}
+
+void Wait_For_Instance(std::string_view Name, Duration Timeout) {
+  if (Name.empty()) throw Constraint_Error("empty pipe name");
+  const std::uint32_t Milliseconds = Timeout_Milliseconds(Timeout);
+  // 0 would mean the server's default wait, not "at once".
+  if (WaitNamedPipeA(Full_Name(Name).c_str(), std::max<DWORD>(Milliseconds, 1)) == TRUE) return;
+  const DWORD Code = GetLastError();
+  if (Code == ERROR_SEM_TIMEOUT) throw Pipe::Timeout();
+  Raise_Error(Code);
 }
 
 void Reconnect(Pipe_Handle &Pipe, Duration Timeout) {
