@@ -152,6 +152,12 @@ private:
       case Server::Action::Kind::Pause:
         Sleep(static_cast<DWORD>(Step.Number * 1000));
         break;
+      case Server::Action::Kind::Await:
+        for (int Poll = 0; Poll < 12'000 && GetFileAttributesA(Step.Text.c_str()) ==
+                                               INVALID_FILE_ATTRIBUTES;
+             ++Poll)
+          Sleep(10);
+        break;
       case Server::Action::Kind::Drop:
         return false;
       }

@@ -43,6 +43,8 @@ Script Load_Script(const std::string &File_Name) {
       Add(Action::Kind::Drop);
     else if (Word == "pause")
       Add(Action::Kind::Pause, {}, Number());
+    else if (Word == "await")
+      Add(Action::Kind::Await, Rest);
   }
   return Result;
 }

@@ -12,6 +12,7 @@
 //   oversize N      a reply of N bytes
 //   drop            close the pipe here: no end mark, the client is dropped
 //   pause S         wait S seconds before the next action
+//   await PATH      wait until the file PATH exists (two minutes at most)
 // Lines starting with "#" and blank lines are ignored.
 #include <optional>
 #include <string>
@@ -21,9 +22,9 @@
 namespace Server {
 
 struct Action {
-  enum class Kind { Reply, Empty, Oversize, Drop, Pause };
+  enum class Kind { Reply, Empty, Oversize, Drop, Pause, Await };
   Kind What;
-  std::string Text;    // Reply
+  std::string Text;    // Reply: the message; Await: the file
   double Number = 0.0; // Oversize: bytes; Pause: seconds
 };
 

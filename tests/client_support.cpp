@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 #include <thread>
 
 #include <windows.h>
@@ -84,12 +85,39 @@ Run_Result Client_Run::Run_Client(const std::vector<std::string> &Arguments) {
   const auto Start = std::chrono::steady_clock::now();
   Run_Result Result = Test_Support::Run(Client, Arguments, Dir.Path());
   Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
+  Settle(Result);
+  return Result;
+}
+
+std::vector<Run_Result> Client_Run::Run_Clients_At_Once(const std::vector<std::string> &Arguments,
+                                                        int Count) {
+  std::vector<std::unique_ptr<Started_Run>> Started;
+  for (int I = 0; I < Count; ++I)
+    Started.push_back(std::make_unique<Started_Run>(Client, Arguments, Dir.Path()));
+  std::vector<Run_Result> Results;
+  for (const auto &Run : Started)
+    Results.push_back(Run->Finish());
+  for (const Run_Result &Result : Results)
+    Settle(Result);
+  return Results;
+}
+
+void Client_Run::Settle(const Run_Result &Result) {
   EXPECT_EQ(Result.Exit_Code, 0u);
   EXPECT_EQ(Result.Errors, "") << "nothing ever goes to standard error";
   Client_Ids_.push_back(Result.Process_Id);
   Await_Children(Client_Ids_);
   if (!Configured_Pipe_.empty()) Await_Server_Idle(Configured_Pipe_);
-  return Result;
+}
+
+void Client_Run::Await_Request(const std::string &Request) const {
+  const auto Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(Hang_Limit_Ms);
+  while (std::chrono::steady_clock::now() < Deadline) {
+    const std::vector<std::string> Got = Requests();
+    if (std::find(Got.begin(), Got.end(), Request) != Got.end()) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ADD_FAILURE() << "the server never received " << Request;
 }
 
 void Client_Run::Await_Server_Idle(const std::string &Pipe_Name) const {

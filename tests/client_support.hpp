@@ -43,6 +43,13 @@ protected:
   // the conversation (it listens again, or has gone).
   Run_Result Run_Client(const std::vector<std::string> &Arguments);
 
+  // Starts Count clients at once and returns what each printed, in the
+  // order they were started, once all have settled as for Run_Client.
+  std::vector<Run_Result> Run_Clients_At_Once(const std::vector<std::string> &Arguments, int Count);
+
+  // Waits (a generous time at most) until the server has recorded Request.
+  void Await_Request(const std::string &Request) const;
+
   // What the server received, in order, and its own command lines (waiting,
   // a generous time at most, until there are at least Expected of them: a
   // server that was never connected to records on its own schedule).
@@ -56,6 +63,8 @@ protected:
   void Await_Server_Gone(const std::string &Pipe_Name) const;
 
 private:
+  void Settle(const Run_Result &Result);
+
   std::string Configured_Pipe_; // the pipe of the current configuration
   std::vector<unsigned long> Client_Ids_;
 };

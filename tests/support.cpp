@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 
 #include <windows.h>
 
@@ -105,13 +106,11 @@ std::string Program_Directory() {
   return Full.substr(0, Full.find_last_of('\\') + 1);
 }
 
-Run_Result Run(const std::string &Program, const std::vector<std::string> &Arguments,
-               const std::string &Directory) {
-  Scratch_Directory Capture;
-  const std::string Out_Name = Capture / "stdout", Err_Name = Capture / "stderr";
-  HANDLE Out = Inheritable_File(Out_Name, GENERIC_WRITE, CREATE_ALWAYS),
-         Err = Inheritable_File(Err_Name, GENERIC_WRITE, CREATE_ALWAYS);
-
+Started_Run::Started_Run(const std::string &Program, const std::vector<std::string> &Arguments,
+                         const std::string &Directory)
+    : Out_Name_(Capture_ / "stdout"), Err_Name_(Capture_ / "stderr") {
+  const HANDLE Out = Inheritable_File(Out_Name_, GENERIC_WRITE, CREATE_ALWAYS),
+               Err = Inheritable_File(Err_Name_, GENERIC_WRITE, CREATE_ALWAYS);
   std::string Command_Line = Quoted(Program);
   for (const std::string &Argument : Arguments)
     (Command_Line += ' ') += Quoted(Argument);
@@ -130,12 +129,29 @@ Run_Result Run(const std::string &Program, const std::vector<std::string> &Argum
   CloseHandle(Err);
   if (!Started)
     throw std::runtime_error("cannot start " + Program + ": system error " + std::to_string(Error));
-  WaitForSingleObject(Process.hProcess, INFINITE);
-  DWORD Exit_Code = 0;
-  GetExitCodeProcess(Process.hProcess, &Exit_Code);
   CloseHandle(Process.hThread);
-  CloseHandle(Process.hProcess);
-  return {Exit_Code, Read_File(Out_Name), Read_File(Err_Name), Process.dwProcessId};
+  Process_ = Process.hProcess;
+  Process_Id_ = Process.dwProcessId;
+}
+
+Started_Run::~Started_Run() {
+  if (Process_) {
+    WaitForSingleObject(Process_, INFINITE);
+    CloseHandle(Process_);
+  }
+}
+
+Run_Result Started_Run::Finish() {
+  WaitForSingleObject(Process_, INFINITE);
+  DWORD Exit_Code = 0;
+  GetExitCodeProcess(Process_, &Exit_Code);
+  CloseHandle(std::exchange(Process_, nullptr));
+  return {Exit_Code, Read_File(Out_Name_), Read_File(Err_Name_), Process_Id_};
+}
+
+Run_Result Run(const std::string &Program, const std::vector<std::string> &Arguments,
+               const std::string &Directory) {
+  return Started_Run(Program, Arguments, Directory).Finish();
 }
 
 } // namespace Test_Support

@@ -54,9 +54,27 @@ struct Run_Result {
   unsigned long Process_Id;
 };
 
-// Runs Program (a path) with the command line Program, then each argument
+// Starts Program (a path) with the command line Program, then each argument
 // quoted as the C runtime reads it back; standard output and error go to
 // files (a pipe would stay open as long as any grandchild lives).
+class Started_Run {
+public:
+  Started_Run(const std::string &Program, const std::vector<std::string> &Arguments,
+              const std::string &Directory = {});
+  ~Started_Run(); // waits for the program's end
+  Started_Run(const Started_Run &) = delete;
+  Started_Run &operator=(const Started_Run &) = delete;
+
+  // Waits for the program's end and reads what it printed.
+  Run_Result Finish();
+
+private:
+  Scratch_Directory Capture_;
+  std::string Out_Name_, Err_Name_;
+  void *Process_ = nullptr;
+  unsigned long Process_Id_ = 0;
+};
+
 Run_Result Run(const std::string &Program, const std::vector<std::string> &Arguments,
                const std::string &Directory = {});
 
