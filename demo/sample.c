@@ -1,4 +1,5 @@
-/* A small sample for the Tez demo: one deliberate error on line 9. */
+/* A small sample for the Tez demo: one deliberate error on line 10. */
+#include <stdio.h>
 int total_count = 0;
 const char *title = "Totals (demo)";
 
@@ -12,6 +13,6 @@ int add_item(int value)
 int main(void)
 {
   add_item(2);
-  add_item(5);
+  printf("%d\n", add_item(5));
   return total_count;
 }

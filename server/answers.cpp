@@ -20,6 +20,7 @@ struct Token {
   std::string Name;
   int Line;
   int Column;
+  bool Called; // an opening parenthesis follows it
 };
 
 struct Finding {
@@ -29,7 +30,8 @@ struct Finding {
 };
 
 struct Scan {
-  std::vector<Token> Identifiers;
+  std::vector<Token> Identifiers; // of the program: none from preprocessor lines
+  std::vector<std::string> Directive_Names;
   std::vector<Finding> Errors;
 };
 
@@ -53,6 +55,35 @@ bool Is_Letter(char C) {
 bool Is_Digit(char C) {
   return C >= '0' && C <= '9';
 }
+bool Is_Word_Character(char C) {
+  return Is_Letter(C) || Is_Digit(C) || C == '_';
+}
+
+// Where the character literal opening at Start ends (just past its closing
+// quote), or Start when the quote opens none: a quote after a name or a
+// closing parenthesis is an attribute tick (X'Length), and one without a
+// partner on its line is taken for a lone tick too.
+std::size_t Character_Literal_End(const std::string &Text, std::size_t Start) {
+  if (Start > 0 && (Is_Word_Character(Text[Start - 1]) || Text[Start - 1] == ')')) return Start;
+  for (std::size_t I = Start + 1; I < Text.size() && Text[I] != '\n' && Text[I] != '\r'; ++I) {
+    if (Text[I] == '\'') return I + 1;
+    if (Text[I] == '\\' && I + 1 < Text.size() && Text[I + 1] != '\n') ++I;
+  }
+  return Start;
+}
+
+// A name followed, across blanks, by an opening parenthesis.
+bool Is_Called(const std::string &Text, std::size_t After) {
+  while (After < Text.size() && (Text[After] == ' ' || Text[After] == '\t'))
+    ++After;
+  return After < Text.size() && Text[After] == '(';
+}
+
+// A backslash just before the line end at At carries a preprocessor line on.
+bool Is_Continued(const std::string &Text, std::size_t At) {
+  if (At > 0 && Text[At - 1] == '\r') --At;
+  return At > 0 && Text[At - 1] == '\\';
+}
 
 Scan Scan_Text(const std::string &Text) {
   Scan Result;
@@ -64,6 +95,9 @@ Scan Scan_Text(const std::string &Text) {
   int Line = 1, Column = 1;
   bool In_Block_Comment = false;
   int Block_Line = 0, Block_Column = 0;
+  // A "#" first on a line starts a preprocessor line; it ends with a line
+  // not continued by a backslash (a block comment inside it carries it on).
+  bool At_Line_Start = true, In_Directive = false;
   for (std::size_t I = 0; I < Text.size();) {
     const char C = Text[I];
     const char Next = I + 1 < Text.size() ? Text[I + 1] : '\0';
@@ -77,6 +111,10 @@ Scan Scan_Text(const std::string &Text) {
         }
       }
     };
+    if (!In_Block_Comment && C != ' ' && C != '\t' && C != '\r' && C != '\n') {
+      if (At_Line_Start && C == '#') In_Directive = true;
+      At_Line_Start = false;
+    }
     if (In_Block_Comment) {
       if (C == '*' && Next == '/') {
         In_Block_Comment = false;
@@ -108,15 +146,25 @@ Scan Scan_Text(const std::string &Text) {
         }
       }
       if (!Closed) Result.Errors.push_back({Start_Line, Start_Column, "unterminated string"});
+    } else if (C == '\'' && Character_Literal_End(Text, I) > I) {
+      Advance(Character_Literal_End(Text, I) - I);
+    } else if (C == '\n') {
+      if (!Is_Continued(Text, I)) In_Directive = false;
+      At_Line_Start = true;
+      Advance(1);
     } else if (Is_Letter(C)) {
-      Token Word{{}, Line, Column};
-      while (I < Text.size() && (Is_Letter(Text[I]) || Is_Digit(Text[I]) || Text[I] == '_')) {
+      Token Word{{}, Line, Column, false};
+      while (I < Text.size() && Is_Word_Character(Text[I])) {
         Word.Name += Text[I];
         Advance(1);
       }
-      Result.Identifiers.push_back(std::move(Word));
+      Word.Called = Is_Called(Text, I);
+      if (In_Directive)
+        Result.Directive_Names.push_back(std::move(Word.Name));
+      else
+        Result.Identifiers.push_back(std::move(Word));
     } else if (Is_Digit(C) || C == '_') {
-      while (I < Text.size() && (Is_Letter(Text[I]) || Is_Digit(Text[I]) || Text[I] == '_'))
+      while (I < Text.size() && Is_Word_Character(Text[I]))
         Advance(1);
     } else if (C == '(' || C == '[' || C == '{') {
       Open.push_back({C, Line, Column});
@@ -176,14 +224,22 @@ std::vector<std::string> Syntax(const std::string &File, const std::string &Text
   return Lines;
 }
 
+// A name used once is reported unless that once is a call, or a
+// preprocessor line names it: then it is declared elsewhere (a library
+// function, a macro).
 std::vector<std::string> Unused(const std::string &File, const std::string &Text) {
   const Scan Found = Scan_Text(Text);
   std::map<std::string, int> Uses;
   for (const Token &Word : Found.Identifiers)
     ++Uses[Word.Name];
+  const auto Named_By_Directive = [&](const std::string &Name) {
+    return std::find(Found.Directive_Names.begin(), Found.Directive_Names.end(), Name) !=
+           Found.Directive_Names.end();
+  };
   std::vector<std::string> Lines;
   for (const Token &Word : Found.Identifiers)
-    if (Uses[Word.Name] == 1 && !Is_Reserved(Word.Name))
+    if (Uses[Word.Name] == 1 && !Word.Called && !Is_Reserved(Word.Name) &&
+        !Named_By_Directive(Word.Name))
       Lines.push_back(Where(File, Word.Line, Word.Column) + ": warning: " + Word.Name +
                       " is never used");
   if (Lines.empty()) Lines.push_back(File + ": every identifier is used");
@@ -199,6 +255,15 @@ const Token *Identifier_At(const Scan &Found, int Line, int Column) {
   return nullptr;
 }
 
+// The location as one argument of the editor's command line: the C runtime
+// splits it at blanks and tabs outside double quotes. Inside them it reads
+// backslashes literally unless a quote follows, and none does here: a file
+// name holds no quote, and the location ends in the column.
+std::string Editor_Argument(const std::string &File, const std::string &Location) {
+  if (File.find_first_of(" \t") == std::string::npos) return Location;
+  return '"' + Location + '"';
+}
+
 std::vector<std::string> Position_Query(char Kind, const std::string &File, const std::string &Text,
                                         int Line, int Column) {
   const Scan Found = Scan_Text(Text);
@@ -207,7 +272,7 @@ std::vector<std::string> Position_Query(char Kind, const std::string &File, cons
   std::vector<std::string> Lines;
   for (const Token &Word : Found.Identifiers) {
     if (Word.Name != Target->Name) continue;
-    if (Kind == 'L') return {">" + Where(File, Word.Line, Word.Column)};
+    if (Kind == 'L') return {">" + Editor_Argument(File, Where(File, Word.Line, Word.Column))};
     Lines.push_back(Where(File, Word.Line, Word.Column) + ": reference to " + Word.Name);
   }
   return Lines;

@@ -2,8 +2,11 @@
 
 // Real answers of the stand-in server about plain C-like or Pascal-like
 // source files. Identifiers are letters, digits and underscores, starting
-// with a letter; "//" and "--" start line comments, "/*" a block comment, and
-// strings are in double quotes.
+// with a letter; "//" and "--" start line comments, "/*" a block comment,
+// strings are in double quotes and character literals in single ones, and a
+// line starting with "#" is a preprocessor line: none of these holds an
+// identifier of the program. A location reply is the editor's argument text,
+// in double quotes when the file name holds a blank.
 #include <string>
 #include <string_view>
 #include <vector>

@@ -108,7 +108,12 @@ private:
       const std::string Request = Receive_Request(Pipe);
       Record("request=" + Request);
       if (Request == "C") return false;
-      if (!Answer(Pipe, Request)) return false;
+      if (!Answer(Pipe, Request)) {
+        // Dropped after what was sent has been read: a disconnect would
+        // discard it, and the client is to see the pipe break after it.
+        FlushFileBuffers(Pipe->Handle.Get());
+        return false;
+      }
       Send(Pipe, ".");
       if (!Request.empty() && Request.front() == 'T') {
         std::int32_t Seconds = -1;
@@ -153,8 +158,8 @@ private:
         Sleep(static_cast<DWORD>(Step.Number * 1000));
         break;
       case Server::Action::Kind::Await:
-        for (int Poll = 0; Poll < 12'000 && GetFileAttributesA(Step.Text.c_str()) ==
-                                               INVALID_FILE_ATTRIBUTES;
+        for (int Poll = 0;
+             Poll < 12'000 && GetFileAttributesA(Step.Text.c_str()) == INVALID_FILE_ATTRIBUTES;
              ++Poll)
           Sleep(10);
         break;

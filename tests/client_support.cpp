@@ -20,30 +20,45 @@ std::string Full_Pipe_Name(const std::string &Name) {
   return "\\\\.\\pipe\\" + Name;
 }
 
-std::vector<DWORD> Running_Children(const std::vector<unsigned long> &Parents) {
-  std::vector<DWORD> Children;
-  const HANDLE Snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (Snapshot == INVALID_HANDLE_VALUE) return Children;
-  PROCESSENTRY32 Entry{};
-  Entry.dwSize = sizeof Entry;
-  for (BOOL Found = Process32First(Snapshot, &Entry); Found;
-       Found = Process32Next(Snapshot, &Entry))
-    if (std::find(Parents.begin(), Parents.end(), Entry.th32ParentProcessID) != Parents.end() &&
-        _stricmp(Entry.szExeFile, "tez_server.exe") != 0)
-      Children.push_back(Entry.th32ProcessID);
-  CloseHandle(Snapshot);
-  return Children;
+unsigned long long Creation_Time(HANDLE Process) {
+  FILETIME Times[4]{};
+  if (!GetProcessTimes(Process, &Times[0], &Times[1], &Times[2], &Times[3])) return 0;
+  return (static_cast<unsigned long long>(Times[0].dwHighDateTime) << 32) | Times[0].dwLowDateTime;
+}
+
+// A process whose parent identifier is a run's is its child only when it was
+// created while the run lived: identifiers are reused.
+bool Is_Child(HANDLE Process, DWORD Parent_Id, const std::vector<Run_Result> &Parents) {
+  const unsigned long long Created = Creation_Time(Process);
+  return std::any_of(Parents.begin(), Parents.end(), [&](const Run_Result &Parent) {
+    return Parent.Process_Id == Parent_Id && Parent.Started <= Created && Created <= Parent.Ended;
+  });
 }
 
 } // namespace
 
-void Await_Children(const std::vector<unsigned long> &Parents) {
-  for (const DWORD Child : Running_Children(Parents)) {
-    const HANDLE Process = OpenProcess(SYNCHRONIZE, FALSE, Child);
+void Await_Children(const std::vector<Run_Result> &Parents) {
+  const HANDLE Snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (Snapshot == INVALID_HANDLE_VALUE) return;
+  std::vector<HANDLE> Children;
+  PROCESSENTRY32 Entry{};
+  Entry.dwSize = sizeof Entry;
+  for (BOOL Found = Process32First(Snapshot, &Entry); Found;
+       Found = Process32Next(Snapshot, &Entry)) {
+    if (_stricmp(Entry.szExeFile, "tez_server.exe") == 0) continue;
+    const HANDLE Process =
+        OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, Entry.th32ProcessID);
     if (!Process) continue; // ended meanwhile
-    const DWORD Waited = WaitForSingleObject(Process, Hang_Limit_Ms);
-    CloseHandle(Process);
-    if (Waited != WAIT_OBJECT_0) ADD_FAILURE() << "a process the client started never ended";
+    if (Is_Child(Process, Entry.th32ParentProcessID, Parents))
+      Children.push_back(Process);
+    else
+      CloseHandle(Process);
+  }
+  CloseHandle(Snapshot);
+  for (const HANDLE Child : Children) {
+    if (WaitForSingleObject(Child, Hang_Limit_Ms) != WAIT_OBJECT_0)
+      ADD_FAILURE() << "a process the client started never ended";
+    CloseHandle(Child);
   }
 }
 
@@ -105,8 +120,8 @@ std::vector<Run_Result> Client_Run::Run_Clients_At_Once(const std::vector<std::s
 void Client_Run::Settle(const Run_Result &Result) {
   EXPECT_EQ(Result.Exit_Code, 0u);
   EXPECT_EQ(Result.Errors, "") << "nothing ever goes to standard error";
-  Client_Ids_.push_back(Result.Process_Id);
-  Await_Children(Client_Ids_);
+  Clients_.push_back(Result);
+  Await_Children(Clients_);
   if (!Configured_Pipe_.empty()) Await_Server_Idle(Configured_Pipe_);
 }
 

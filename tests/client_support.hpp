@@ -66,14 +66,14 @@ private:
   void Settle(const Run_Result &Result);
 
   std::string Configured_Pipe_; // the pipe of the current configuration
-  std::vector<unsigned long> Client_Ids_;
+  std::vector<Run_Result> Clients_;
 };
 
 // The lines of Record that start with Key and "=", without that prefix.
 std::vector<std::string> Record_Values(const std::string &Record_File, const std::string &Key);
 
-// Waits until no process started by one of the given processes is running,
-// but for the stand-in servers, which stay.
-void Await_Children(const std::vector<unsigned long> &Parents);
+// Waits until no process started by one of the given runs is running, but
+// for the stand-in servers, which stay.
+void Await_Children(const std::vector<Run_Result> &Parents);
 
 } // namespace Test_Support

@@ -38,17 +38,42 @@ TEST_F(Answers, SyntaxFindsBracketsStringsAndComments) {
 }
 
 TEST_F(Answers, ReferencesLocationAndUnused) {
-  const std::string Source = File("s.adb", "Count : Integer := 0;\n"
-                                           "-- Count in a comment\n"
-                                           "Count := Count + 1; Put (\"Count\");\n");
+  // An attribute tick opens no character literal.
+  const std::string Source =
+      File("s.adb", "Count : Integer := 0;\n"
+                    "-- Count in a comment\n"
+                    "Count := Count + Count'Size; Put (\"Count\"); Put (Count'Size);\n");
+  const std::string Reference = ": reference to Count";
   EXPECT_EQ(Answer("R" + Source + "<3,10>"),
-            (Strings{Source + ":1:1: reference to Count", Source + ":3:1: reference to Count",
-                     Source + ":3:10: reference to Count"}));
+            (Strings{Source + ":1:1" + Reference, Source + ":3:1" + Reference,
+                     Source + ":3:10" + Reference, Source + ":3:18" + Reference,
+                     Source + ":3:50" + Reference}));
   EXPECT_EQ(Answer("L" + Source + "<3,14>"), Strings{">" + Source + ":1:1"});
   EXPECT_EQ(Answer("R" + Source + "<1,6>"), Strings{"No identifier at " + Source + ":1:6"});
   EXPECT_EQ(Answer("R" + Source + "<99,1>"), Strings{"No identifier at " + Source + ":99:1"});
-  EXPECT_EQ(Answer("A" + Source), (Strings{Source + ":1:9: warning: Integer is never used",
-                                           Source + ":3:21: warning: Put is never used"}));
+  EXPECT_EQ(Answer("A" + Source), Strings{Source + ":1:9: warning: Integer is never used"})
+      << "Put is only called: declared elsewhere";
+}
+
+// One example of each text that holds no identifier of the program (the
+// preprocessor line carried on by a backslash), in a folder whose name holds
+// a blank.
+TEST_F(Answers, PreprocessorLinesLiteralsAndCallsMisleadNoQuery) {
+  ASSERT_TRUE(CreateDirectoryA((Dir / "src dir").c_str(), nullptr));
+  const std::string Source =
+      File("src dir\\my calc.c", "#include <stdio.h>\n"
+                                 "#define FIRST \\\r\n  table[0]\n"
+                                 "int table[4], spare;\n"
+                                 "char open = '(', quote = '\"';\n"
+                                 "void show(void) { table[1] = open + quote + 'x'; "
+                                 "printf(\"table\"); } /* table */\n"
+                                 "int main(void) { return FIRST; }\n");
+  EXPECT_EQ(Answer("S" + Source), Strings{Source + ": no syntax errors found"});
+  EXPECT_EQ(Answer("A" + Source), Strings{Source + ":4:15: warning: spare is never used"});
+  EXPECT_EQ(Answer("R" + Source + "<6,19>"),
+            (Strings{Source + ":4:5: reference to table", Source + ":6:19: reference to table"}));
+  EXPECT_EQ(Answer("L" + Source + "<6,19>"), Strings{">\"" + Source + ":4:5\""})
+      << "one argument of the editor's command line";
 }
 
 TEST_F(Answers, PositionsAreReadAsTheClientSendsThem) {

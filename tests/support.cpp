@@ -145,8 +145,14 @@ Run_Result Started_Run::Finish() {
   WaitForSingleObject(Process_, INFINITE);
   DWORD Exit_Code = 0;
   GetExitCodeProcess(Process_, &Exit_Code);
+  FILETIME Times[4]{};
+  GetProcessTimes(Process_, &Times[0], &Times[1], &Times[2], &Times[3]);
   CloseHandle(std::exchange(Process_, nullptr));
-  return {Exit_Code, Read_File(Out_Name_), Read_File(Err_Name_), Process_Id_};
+  const auto Value = [](const FILETIME &Time) {
+    return (static_cast<unsigned long long>(Time.dwHighDateTime) << 32) | Time.dwLowDateTime;
+  };
+  return {Exit_Code,   Read_File(Out_Name_), Read_File(Err_Name_),
+          Process_Id_, Value(Times[0]),      Value(Times[1])};
 }
 
 Run_Result Run(const std::string &Program, const std::vector<std::string> &Arguments,

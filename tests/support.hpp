@@ -52,6 +52,7 @@ struct Run_Result {
   std::string Output; // standard output, bytes unchanged
   std::string Errors; // standard error
   unsigned long Process_Id;
+  unsigned long long Started, Ended; // the process's times, as FILETIMEs
 };
 
 // Starts Program (a path) with the command line Program, then each argument

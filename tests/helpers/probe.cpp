@@ -1,6 +1,8 @@
 // A program for the tests to start: it appends what it was started with to
-// the file named by TEZ_PROBE_RECORD, one "key=value" line each, ending with
-// "end". It also stands in for an editor, which is started with a location.
+// the file named by TEZ_PROBE_RECORD, one "key=value" line each (an
+// "argument" line for each argument as the C runtime split the command line),
+// ending with "end". It also stands in for an editor, which is started with a
+// location.
 #include "windows/windows.hpp"
 
 #include <cstdlib>
@@ -25,17 +27,19 @@ std::string Standard_Input() {
 
 } // namespace
 
-int main() {
+int main(int argc, char **argv) {
   const char *const Record_Name = std::getenv("TEZ_PROBE_RECORD");
   if (!Record_Name) return 3;
   char Directory[MAX_PATH] = "";
   GetCurrentDirectoryA(MAX_PATH, Directory);
   const char *const Variable = std::getenv("TEZ_PROBE_VARIABLE");
-  const std::string Record = std::string("command_line=") + GetCommandLineA() + "\r\n" +
-                             "directory=" + Directory + "\r\n" +
-                             "module_directory=" + Windows::Module_Directory() + "\r\n" +
-                             "variable=" + (Variable ? Variable : "(none)") + "\r\n" +
-                             "stdin=" + Standard_Input() + "\r\n" + "end\r\n";
+  std::string Record = std::string("command_line=") + GetCommandLineA() + "\r\n";
+  for (int I = 1; I < argc; ++I)
+    Record += std::string("argument=") + argv[I] + "\r\n";
+  Record += std::string("directory=") + Directory + "\r\n" +
+            "module_directory=" + Windows::Module_Directory() + "\r\n" +
+            "variable=" + (Variable ? Variable : "(none)") + "\r\n" + "stdin=" + Standard_Input() +
+            "\r\n" + "end\r\n";
   // Only when asked: as an editor it shares the client's standard handles.
   if (std::getenv("TEZ_PROBE_ECHO")) {
     Write(GetStdHandle(STD_OUTPUT_HANDLE), "probe output");
