@@ -54,7 +54,7 @@ double Run(const std::string &Command_Line, const std::string &Output = "NUL") {
   const double Seconds = Bench::Seconds([&] {
     if (!CreateProcessA(nullptr, Line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &Startup,
                         &Process)) {
-      std::printf("cannot start: %s\n", Command_Line.c_str());
+      std::printf("cannot start (error %lu): %s\n", GetLastError(), Command_Line.c_str());
       std::exit(1);
     }
     WaitForSingleObject(Process.hProcess, INFINITE);
