@@ -17,8 +17,8 @@ namespace {
 using namespace Windows::Pipe;
 using Clock = std::chrono::steady_clock;
 
-constexpr int Round_Trips = 500;
-constexpr int Pairs = 30;
+constexpr int Round_Trips = 400;
+constexpr int Pairs = 25;
 
 std::string Pipe_Name(const char *Kind, int Size, int Run) {
   return "tez_bench_" + std::to_string(GetCurrentProcessId()) + "_" + Kind + "_" +

@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr int Rounds = 80;
+constexpr int Rounds = 100;
 
 std::string Directory_Of_Program() {
   char Path[MAX_PATH];
