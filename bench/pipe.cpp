@@ -1,8 +1,9 @@
 // Request/reply round trips between a client end and a server end in one
 // process, through Windows::Pipe and through the raw system calls the
-// transport makes, in the same run. Last line: "pipe ratio R", R = our rate /
-// raw rate for 1000-byte messages.
+// transport makes, alternately pair by pair. Last line: "pipe ratio R", R =
+// median over the pairs of our rate / raw rate for 1000-byte messages.
 #include "windows/pipe.hpp"
+#include "pairs.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -16,8 +17,8 @@ namespace {
 using namespace Windows::Pipe;
 using Clock = std::chrono::steady_clock;
 
-constexpr int Round_Trips = 5000;
-constexpr int Repetitions = 5;
+constexpr int Round_Trips = 400;
+constexpr int Pairs = 25;
 
 std::string Pipe_Name(const char *Kind, int Size, int Run) {
   return "tez_bench_" + std::to_string(GetCurrentProcessId()) + "_" + Kind + "_" +
@@ -133,20 +134,18 @@ double Raw(int Size, int Run) {
 } // namespace
 
 int main() {
-  double Ratio = 0;
+  Bench::Spread Last;
   for (const int Size : {100, 1000}) {
-    // Alternate the two so that drifts of the machine touch both alike; keep
-    // the best of each.
-    double Best_Ours = 0, Best_Raw = 0;
-    for (int Run = 0; Run < Repetitions; ++Run) {
-      Best_Raw = std::max(Best_Raw, Raw(Size, Run));
-      Best_Ours = std::max(Best_Ours, Ours(Size, Run));
-    }
-    std::printf("%4d-byte messages: Windows::Pipe %.0f round trips/s, raw calls %.0f round "
-                "trips/s (best of %d runs of %d)\n",
-                Size, Best_Ours, Best_Raw, Repetitions, Round_Trips);
-    Ratio = Best_Ours / Best_Raw;
+    int Run = 0;
+    const auto Figures =
+        Bench::Rounds(Pairs, {[&] { return Raw(Size, Run); }, [&] { return Ours(Size, Run++); }});
+    std::printf("%4d-byte messages: Windows::Pipe median %.0f round trips/s, raw calls %.0f "
+                "(%d pairs of %d round trips)\n",
+                Size, Bench::Spread_Of(Figures[1]).Median, Bench::Spread_Of(Figures[0]).Median,
+                Pairs, Round_Trips);
+    Last = Bench::Print_Ratios(std::to_string(Size) + "-byte messages, ours / raw",
+                               Bench::Ratios(Figures[1], Figures[0]));
   }
-  std::printf("pipe ratio %.3f\n", Ratio);
+  Bench::Print_Result("pipe", Last);
   return 0;
 }

@@ -1,18 +1,17 @@
 // Per-query latency of a Syntax query against an already running stand-in
-// server, next to the floor: an empty console program started the same way.
-// Medians over many runs of each, interleaved. Last line: "query ratio R",
-// R = client median / floor median.
-#include <algorithm>
-#include <chrono>
+// server, started as a whole process each time, as an editor starts it. The
+// floor is the same query made by a minimal client of raw system calls
+// (raw_client.exe); an empty console program is shown for reference. Rounds
+// run client, raw client, empty program in turn. Last line: "query ratio R",
+// R = median over the rounds of client time / raw client time.
+#include "pairs.hpp"
+
 #include <cstdio>
 #include <string>
-#include <vector>
-
-#include <windows.h>
 
 namespace {
 
-constexpr int Runs = 60;
+constexpr int Rounds = 100;
 
 std::string Directory_Of_Program() {
   char Path[MAX_PATH];
@@ -20,77 +19,96 @@ std::string Directory_Of_Program() {
   return Full.substr(0, Full.find_last_of('\\') + 1);
 }
 
-// Seconds from start to end of one run, output discarded.
-double Run(const std::string &Command_Line) {
+void Write_File(const std::string &Name, const std::string &Text) {
+  const HANDLE File = CreateFileA(Name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  DWORD Written;
+  WriteFile(File, Text.data(), static_cast<DWORD>(Text.size()), &Written, nullptr);
+  CloseHandle(File);
+}
+
+std::string Read_File(const std::string &Name) {
+  const HANDLE File = CreateFileA(Name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  std::string Text(1 << 16, '\0');
+  DWORD Count = 0;
+  ReadFile(File, Text.data(), static_cast<DWORD>(Text.size()), &Count, nullptr);
+  CloseHandle(File);
+  Text.resize(Count);
+  return Text;
+}
+
+// Seconds from start to end of one run, its output into Output ("NUL": away).
+double Run(const std::string &Command_Line, const std::string &Output = "NUL") {
   SECURITY_ATTRIBUTES Security{sizeof Security, nullptr, TRUE};
-  const HANDLE Nothing =
-      CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &Security, OPEN_EXISTING, 0, nullptr);
+  const HANDLE Out = CreateFileA(Output.c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, &Security,
+                                 CREATE_ALWAYS, 0, nullptr);
   STARTUPINFOA Startup{};
   Startup.cb = sizeof Startup;
   Startup.dwFlags = STARTF_USESTDHANDLES;
-  Startup.hStdOutput = Startup.hStdError = Nothing;
+  Startup.hStdOutput = Startup.hStdError = Out;
   Startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   PROCESS_INFORMATION Process{};
   std::string Line = Command_Line;
-  const auto Start = std::chrono::steady_clock::now();
-  if (!CreateProcessA(nullptr, Line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &Startup,
-                      &Process)) {
-    std::printf("cannot start: %s\n", Command_Line.c_str());
-    std::exit(1);
-  }
-  WaitForSingleObject(Process.hProcess, INFINITE);
-  const double Seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
+  DWORD Exit_Code = 1;
+  const double Seconds = Bench::Seconds([&] {
+    if (!CreateProcessA(nullptr, Line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &Startup,
+                        &Process)) {
+      std::printf("cannot start (error %lu): %s\n", GetLastError(), Command_Line.c_str());
+      std::exit(1);
+    }
+    WaitForSingleObject(Process.hProcess, INFINITE);
+  });
+  GetExitCodeProcess(Process.hProcess, &Exit_Code);
   CloseHandle(Process.hThread);
   CloseHandle(Process.hProcess);
-  CloseHandle(Nothing);
+  CloseHandle(Out);
+  if (Exit_Code != 0) {
+    std::printf("exit code %lu: %s\n", Exit_Code, Command_Line.c_str());
+    std::exit(1);
+  }
   return Seconds;
-}
-
-double Median(std::vector<double> Values) {
-  std::sort(Values.begin(), Values.end());
-  return Values[Values.size() / 2];
 }
 
 } // namespace
 
 int main() {
   const std::string Bin = Directory_Of_Program();
-  char Temp[MAX_PATH];
-  GetTempPathA(MAX_PATH, Temp);
-  const std::string Config = std::string(Temp) + "tez_bench_query.ini";
-  const std::string Source = std::string(Temp) + "tez_bench_query.src";
+  const std::string Config = Bench::Temp_Name("tez_bench_query.ini");
+  const std::string Source = Bench::Temp_Name("tez_bench_query.src");
+  const std::string Output = Bench::Temp_Name("tez_bench_query.out");
   const std::string Pipe = "tez_bench_query_" + std::to_string(GetCurrentProcessId());
-  const std::string Ini =
-      "[Tez_Client]\r\nPipename=" + Pipe + "\r\nServer=" + Bin + "tez_server.exe\r\n";
-  for (const auto &[Name, Text] :
-       {std::pair{Config, Ini}, std::pair{Source, std::string("x\r\n")}}) {
-    const HANDLE File = CreateFileA(Name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    DWORD Written;
-    WriteFile(File, Text.data(), static_cast<DWORD>(Text.size()), &Written, nullptr);
-    CloseHandle(File);
-  }
+  Write_File(Config,
+             "[Tez_Client]\r\nPipename=" + Pipe + "\r\nServer=" + Bin + "tez_server.exe\r\n");
+  Write_File(Source, "x\r\n");
   const std::string Client = "\"" + Bin + "Tez_Client.exe\" \"" + Config + "\" ";
   const std::string Query = Client + "syntax \"" + Source + "\"";
-  const std::string Floor = "\"" + Bin + "empty_program.exe\"";
+  const std::string Raw = "\"" + Bin + "raw_client.exe\" " + Pipe + " \"S" + Source + "\"";
+  const std::string Empty = "\"" + Bin + "empty_program.exe\"";
 
-  Run(Query); // starts the server
-  Run(Floor);
-  std::vector<double> Query_Times, Floor_Times;
-  for (int I = 0; I < Runs; ++I) {
-    Query_Times.push_back(Run(Query));
-    Floor_Times.push_back(Run(Floor));
+  // The first query starts the server; then both clients must print the same.
+  Run(Query);
+  Run(Query, Output);
+  const std::string Client_Output = Read_File(Output);
+  Run(Raw, Output);
+  if (Read_File(Output) != Client_Output || Client_Output.empty()) {
+    std::printf("the raw client's output differs from the client's\n");
+    return 1;
   }
-  Run(Client + "close");
-  DeleteFileA(Config.c_str());
-  DeleteFileA(Source.c_str());
+  Run(Empty);
 
-  const double Query_Median = Median(Query_Times), Floor_Median = Median(Floor_Times);
-  std::printf("Syntax query against a running server: median %.1f ms over %d runs\n",
-              Query_Median * 1000, Runs);
-  std::printf("empty console program (floor):        median %.1f ms over %d runs\n",
-              Floor_Median * 1000, Runs);
-  std::printf("query ratio %.3f\n", Query_Median / Floor_Median);
+  const auto Figures = Bench::Rounds(
+      Rounds, {[&] { return Run(Query); }, [&] { return Run(Raw); }, [&] { return Run(Empty); }});
+  Run(Client + "close");
+  for (const std::string &Name : {Config, Source, Output})
+    DeleteFileA(Name.c_str());
+
+  std::printf("medians: client %.1f ms, raw client %.1f ms, empty program %.1f ms (%d rounds)\n",
+              Bench::Spread_Of(Figures[0]).Median * 1000,
+              Bench::Spread_Of(Figures[1]).Median * 1000,
+              Bench::Spread_Of(Figures[2]).Median * 1000, Rounds);
+  Bench::Print_Ratios("client / empty program", Bench::Ratios(Figures[0], Figures[2]));
+  Bench::Print_Result(
+      "query", Bench::Print_Ratios("client / raw client", Bench::Ratios(Figures[0], Figures[1])));
   return 0;
 }

@@ -1,6 +1,7 @@
-# Shared by scripts/test, scripts/demo and scripts/bench (sourced, not run):
-# installs what is missing, builds into build/, and starts a Wine server of
-# our own on a prefix under build/, stopped again when the caller exits.
+# Shared by scripts/test, scripts/demo, scripts/bench and scripts/package
+# (sourced, not run): installs what is missing, builds into build/, and, unless
+# TEZ_NO_WINE is set, starts a Wine server of our own on a prefix under build/,
+# stopped again when the caller exits.
 
 set -euo pipefail
 
@@ -15,6 +16,7 @@ install_missing() {
   command -v cmake >/dev/null || packages+=(cmake)
   command -v make >/dev/null || packages+=(make)
   [ -f /usr/src/googletest/CMakeLists.txt ] || packages+=(googletest)
+  command -v unzip >/dev/null || packages+=(unzip)
   [ ${#packages[@]} -eq 0 ] && return 0
   local sudo=""
   [ "$(id -u)" -eq 0 ] || sudo=sudo
@@ -103,4 +105,4 @@ trap finish EXIT
 lock_build
 install_missing
 build
-start_wine
+[ -n "${TEZ_NO_WINE:-}" ] || start_wine

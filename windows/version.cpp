@@ -18,6 +18,7 @@ void Initialise() {
   Own_File_Name = Module_Path(Module_Containing(reinterpret_cast<const void *>(&Initialise)));
 }
 
+// Version API set, not VERSION.dll: timed as fast as walking RT_VERSION ourselves, and no parser.
 Value Query_Value(std::string_view Sub_Block, std::string_view File_Name) {
   const std::string File(File_Name), Block(Sub_Block);
   DWORD Ignored = 0;

@@ -1,0 +1,84 @@
+#pragma once
+
+// What every benchmark shares: the two sides run alternately, pair by pair
+// (A B A B ...), so that a drift of the machine's speed touches both alike;
+// each pair gives one ratio, and the median of those ratios is the figure,
+// with the lowest and highest quartile as its spread.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <windows.h>
+
+namespace Bench {
+
+using Clock = std::chrono::steady_clock;
+
+struct Spread {
+  double Low_Quartile = 0, Median = 0, High_Quartile = 0;
+};
+
+// Quartiles by linear interpolation between the sorted values.
+inline Spread Spread_Of(std::vector<double> Values) {
+  std::sort(Values.begin(), Values.end());
+  const auto At = [&](double Fraction) {
+    const double Position = Fraction * static_cast<double>(Values.size() - 1);
+    const std::size_t Below = static_cast<std::size_t>(Position);
+    const std::size_t Above = std::min(Below + 1, Values.size() - 1);
+    return Values[Below] +
+           (Values[Above] - Values[Below]) * (Position - static_cast<double>(Below));
+  };
+  return {At(0.25), At(0.5), At(0.75)};
+}
+
+// Seconds that Work takes.
+inline double Seconds(const std::function<void()> &Work) {
+  const auto Start = Clock::now();
+  Work();
+  return std::chrono::duration<double>(Clock::now() - Start).count();
+}
+
+// Runs every side once per round, in order, Rounds times, and keeps each
+// side's figure per round (seconds, or any measure a side returns).
+inline std::vector<std::vector<double>> Rounds(int Count,
+                                               const std::vector<std::function<double()>> &Sides) {
+  std::vector<std::vector<double>> Figures(Sides.size());
+  for (int Round = 0; Round < Count; ++Round)
+    for (std::size_t Side = 0; Side < Sides.size(); ++Side)
+      Figures[Side].push_back(Sides[Side]());
+  return Figures;
+}
+
+// The ratio First / Second of each round.
+inline std::vector<double> Ratios(const std::vector<double> &First,
+                                  const std::vector<double> &Second) {
+  std::vector<double> Result;
+  for (std::size_t I = 0; I < First.size() && I < Second.size(); ++I)
+    Result.push_back(First[I] / Second[I]);
+  return Result;
+}
+
+// "<what>: median R of N pairs (quartiles Q1 .. Q3)".
+inline Spread Print_Ratios(const std::string &What, const std::vector<double> &Pair_Ratios) {
+  const Spread S = Spread_Of(Pair_Ratios);
+  std::printf("%s: median %.3f of %zu pairs (quartiles %.3f .. %.3f)\n", What.c_str(), S.Median,
+              Pair_Ratios.size(), S.Low_Quartile, S.High_Quartile);
+  return S;
+}
+
+// The last line of every benchmark.
+inline void Print_Result(const char *Name, const Spread &S) {
+  std::printf("%s ratio %.3f\n", Name, S.Median);
+}
+
+// A scratch file name under the temporary directory.
+inline std::string Temp_Name(const std::string &Name) {
+  char Temp[MAX_PATH];
+  GetTempPathA(MAX_PATH, Temp);
+  return std::string(Temp) + Name;
+}
+
+} // namespace Bench
