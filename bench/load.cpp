@@ -15,31 +15,6 @@ namespace {
 constexpr int Clients = 32;
 constexpr int Rounds = 3;
 
-std::string Directory_Of_Program() {
-  char Path[MAX_PATH];
-  const std::string Full(Path, GetModuleFileNameA(nullptr, Path, MAX_PATH));
-  return Full.substr(0, Full.find_last_of('\\') + 1);
-}
-
-void Write_File(const std::string &Name, const std::string &Text) {
-  const HANDLE File = CreateFileA(Name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-  DWORD Written;
-  WriteFile(File, Text.data(), static_cast<DWORD>(Text.size()), &Written, nullptr);
-  CloseHandle(File);
-}
-
-std::string Read_File(const std::string &Name) {
-  const HANDLE File = CreateFileA(Name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  std::string Text(1 << 16, '\0');
-  DWORD Count = 0;
-  ReadFile(File, Text.data(), static_cast<DWORD>(Text.size()), &Count, nullptr);
-  CloseHandle(File);
-  Text.resize(Count);
-  return Text;
-}
-
 // One client process, its output into a file of its own.
 class Client_Process {
 public:
@@ -91,26 +66,26 @@ int Run_Clients(const std::string &Query, const std::string &Expected, bool At_O
   }
   int Answered = 0;
   for (int Client = 0; Client < Clients; ++Client)
-    Answered += Read_File(Output_Name(Client)) == Expected;
+    Answered += Bench::Read_File(Output_Name(Client)) == Expected;
   return Answered;
 }
 
 } // namespace
 
 int main() {
-  const std::string Bin = Directory_Of_Program();
+  const std::string Bin = Bench::Directory_Of_Program();
   const std::string Config = Bench::Temp_Name("tez_bench_load.ini");
   const std::string Source = Bench::Temp_Name("tez_bench_load.c");
   const std::string Pipe = "tez_bench_load_" + std::to_string(GetCurrentProcessId());
-  Write_File(Config,
-             "[Tez_Client]\r\nPipename=" + Pipe + "\r\nServer=" + Bin + "tez_server.exe\r\n");
-  Write_File(Source, "int f(void) { return (1; }\n");
+  Bench::Write_File(Config, "[Tez_Client]\r\nPipename=" + Pipe + "\r\nServer=" + Bin +
+                                "tez_server.exe\r\n");
+  Bench::Write_File(Source, "int f(void) { return (1; }\n");
   const std::string Client = "\"" + Bin + "Tez_Client.exe\" \"" + Config + "\" ";
   const std::string Query = Client + "syntax \"" + Source + "\"";
 
   // The first query starts the server and gives the answer every client must print.
   Client_Process(Query, Output_Name(0));
-  const std::string Expected = Read_File(Output_Name(0));
+  const std::string Expected = Bench::Read_File(Output_Name(0));
   if (Expected.empty() || Expected.front() == '!') {
     std::printf("no answer from the server: %s\n", Expected.c_str());
     return 1;

@@ -81,4 +81,31 @@ inline std::string Temp_Name(const std::string &Name) {
   return std::string(Temp) + Name;
 }
 
+// The directory of the running program, ending in a backslash.
+inline std::string Directory_Of_Program() {
+  char Path[MAX_PATH];
+  const std::string Full(Path, GetModuleFileNameA(nullptr, Path, MAX_PATH));
+  return Full.substr(0, Full.find_last_of('\\') + 1);
+}
+
+inline void Write_File(const std::string &Name, const std::string &Text) {
+  const HANDLE File = CreateFileA(Name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  DWORD Written;
+  WriteFile(File, Text.data(), static_cast<DWORD>(Text.size()), &Written, nullptr);
+  CloseHandle(File);
+}
+
+// The first 64 KiB of a file.
+inline std::string Read_File(const std::string &Name) {
+  const HANDLE File = CreateFileA(Name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  std::string Text(1 << 16, '\0');
+  DWORD Count = 0;
+  ReadFile(File, Text.data(), static_cast<DWORD>(Text.size()), &Count, nullptr);
+  CloseHandle(File);
+  Text.resize(Count);
+  return Text;
+}
+
 } // namespace Bench

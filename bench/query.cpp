@@ -13,31 +13,6 @@ namespace {
 
 constexpr int Rounds = 100;
 
-std::string Directory_Of_Program() {
-  char Path[MAX_PATH];
-  const std::string Full(Path, GetModuleFileNameA(nullptr, Path, MAX_PATH));
-  return Full.substr(0, Full.find_last_of('\\') + 1);
-}
-
-void Write_File(const std::string &Name, const std::string &Text) {
-  const HANDLE File = CreateFileA(Name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-  DWORD Written;
-  WriteFile(File, Text.data(), static_cast<DWORD>(Text.size()), &Written, nullptr);
-  CloseHandle(File);
-}
-
-std::string Read_File(const std::string &Name) {
-  const HANDLE File = CreateFileA(Name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  std::string Text(1 << 16, '\0');
-  DWORD Count = 0;
-  ReadFile(File, Text.data(), static_cast<DWORD>(Text.size()), &Count, nullptr);
-  CloseHandle(File);
-  Text.resize(Count);
-  return Text;
-}
-
 // Seconds from start to end of one run, its output into Output ("NUL": away).
 double Run(const std::string &Command_Line, const std::string &Output = "NUL") {
   SECURITY_ATTRIBUTES Security{sizeof Security, nullptr, TRUE};
@@ -73,14 +48,14 @@ double Run(const std::string &Command_Line, const std::string &Output = "NUL") {
 } // namespace
 
 int main() {
-  const std::string Bin = Directory_Of_Program();
+  const std::string Bin = Bench::Directory_Of_Program();
   const std::string Config = Bench::Temp_Name("tez_bench_query.ini");
   const std::string Source = Bench::Temp_Name("tez_bench_query.src");
   const std::string Output = Bench::Temp_Name("tez_bench_query.out");
   const std::string Pipe = "tez_bench_query_" + std::to_string(GetCurrentProcessId());
-  Write_File(Config,
-             "[Tez_Client]\r\nPipename=" + Pipe + "\r\nServer=" + Bin + "tez_server.exe\r\n");
-  Write_File(Source, "x\r\n");
+  Bench::Write_File(Config, "[Tez_Client]\r\nPipename=" + Pipe + "\r\nServer=" + Bin +
+                                "tez_server.exe\r\n");
+  Bench::Write_File(Source, "x\r\n");
   const std::string Client = "\"" + Bin + "Tez_Client.exe\" \"" + Config + "\" ";
   const std::string Query = Client + "syntax \"" + Source + "\"";
   const std::string Raw = "\"" + Bin + "raw_client.exe\" " + Pipe + " \"S" + Source + "\"";
@@ -89,9 +64,9 @@ int main() {
   // The first query starts the server; then both clients must print the same.
   Run(Query);
   Run(Query, Output);
-  const std::string Client_Output = Read_File(Output);
+  const std::string Client_Output = Bench::Read_File(Output);
   Run(Raw, Output);
-  if (Read_File(Output) != Client_Output || Client_Output.empty()) {
+  if (Bench::Read_File(Output) != Client_Output || Client_Output.empty()) {
     std::printf("the raw client's output differs from the client's\n");
     return 1;
   }
