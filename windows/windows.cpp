@@ -39,6 +39,25 @@ private:
   bool Started_ = false;
 };
 
+// A loaded image's handle is its base address, and its headers give its size:
+// what the system's module query answers, without a call (which costs a trip
+// to the system at every start on some of them).
+bool Image_Information(HMODULE Module, MODULEINFO &Information) {
+  const auto *const Base = reinterpret_cast<const BYTE *>(Module);
+  const auto *const Dos = reinterpret_cast<const IMAGE_DOS_HEADER *>(Base);
+  if (Dos->e_magic != IMAGE_DOS_SIGNATURE) return false;
+  const auto *const Nt = reinterpret_cast<const IMAGE_NT_HEADERS *>(Base + Dos->e_lfanew);
+  if (Nt->Signature != IMAGE_NT_SIGNATURE ||
+      Nt->OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR_MAGIC)
+    return false;
+  Information.lpBaseOfDll = Module;
+  Information.SizeOfImage = Nt->OptionalHeader.SizeOfImage;
+  Information.EntryPoint = Nt->OptionalHeader.AddressOfEntryPoint == 0
+                               ? nullptr
+                               : const_cast<BYTE *>(Base + Nt->OptionalHeader.AddressOfEntryPoint);
+  return true;
+}
+
 // A snapshot of the process's modules costs milliseconds on some systems,
 // paid at every start; the loader answers the same question at once. Its
 // answer is the snapshot's for an address inside a module's image (past its
@@ -50,7 +69,8 @@ std::optional<Module_Entry> Loaded_Module_Containing(const void *Address) {
   if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
                               GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                           static_cast<LPCSTR>(Address), &Module) ||
-      !GetModuleInformation(GetCurrentProcess(), Module, &Information, sizeof Information) ||
+      !(Image_Information(Module, Information) ||
+        GetModuleInformation(GetCurrentProcess(), Module, &Information, sizeof Information)) ||
       Address <= Information.lpBaseOfDll)
     return std::nullopt;
   Module_Entry Entry{};
