@@ -1,6 +1,7 @@
 # Shared by scripts/test, scripts/demo and scripts/bench (sourced, not run):
 # installs what is missing, builds into build/, and starts a Wine server of
 # our own on a prefix under build/, stopped again when the caller exits.
+# With TEZ_SETUP=functions it only defines the functions (scripts/check).
 
 set -euo pipefail
 
@@ -15,12 +16,17 @@ install_missing() {
   command -v cmake >/dev/null || packages+=(cmake)
   command -v make >/dev/null || packages+=(make)
   [ -f /usr/src/googletest/CMakeLists.txt ] || packages+=(googletest)
-  [ ${#packages[@]} -eq 0 ] && return 0
+  apt_install "${packages[@]}"
+}
+
+# Installs the Debian packages named, if any.
+apt_install() {
+  [ $# -eq 0 ] && return 0
   local sudo=""
   [ "$(id -u)" -eq 0 ] || sudo=sudo
-  echo "Installing: ${packages[*]}"
+  echo "Installing: $*"
   $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${packages[@]}" >/dev/null
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "$@" >/dev/null
 }
 
 # Quiet when all is well; the whole build output when it is not.
@@ -62,6 +68,7 @@ start_wine() {
   wine wineboot </dev/null >/dev/null 2>&1
 }
 
+[ "${TEZ_SETUP:-}" = functions ] && return 0
 install_missing
 build
 start_wine

@@ -30,7 +30,7 @@ void Client_Run::Configure(const Keys &Extra, bool Defaults) {
   std::string Text = "[Tez_Client]\r\n";
   if (Defaults) Text += "Pipename=" + Pipe + "\r\nServer=" + Server + "\r\n";
   for (const auto &[Key, Value] : Extra)
-    Text += Key + "=" + Value + "\r\n";
+    Text.append(Key).append("=").append(Value).append("\r\n");
   Write_File(Config, Text);
 }
 
