@@ -108,17 +108,26 @@ def tool_version(tool, memo={}):
     return memo[tool]
 
 
+def included(entry, memo={}):
+    """The files a source reads (with itself); None when they cannot be listed."""
+    if entry["file"] not in memo:
+        listed = subprocess.run(entry["arguments"] + ["-M", "-MF", "-"], cwd=entry["directory"],
+                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                stderr=subprocess.DEVNULL, text=True)
+        memo[entry["file"]] = (listed.stdout.replace("\\\n", " ").split()[1:]
+                               if listed.returncode == 0 else None)
+    return memo[entry["file"]]
+
+
 def pass_key(command, entry):
     """None when the files the source includes cannot be listed."""
-    listed = subprocess.run(entry["arguments"] + ["-M", "-MF", "-"], cwd=entry["directory"],
-                            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                            stderr=subprocess.DEVNULL, text=True)
-    if listed.returncode != 0:
+    files = included(entry)
+    if files is None:
         return None
     key = hashlib.sha256()
     key.update(tool_version(command[0]).encode())
     key.update(json.dumps([command, entry["arguments"]]).encode())
-    files = listed.stdout.replace("\\\n", " ").split()[1:]
+    files = list(files)
     folder = os.path.dirname(entry["file"])
     while ours(os.path.join(folder, "x")):  # the .clang-tidy files that apply
         files.append(os.path.join(folder, ".clang-tidy"))
