@@ -63,7 +63,7 @@ void Floor(const std::string &Name) {
     std::size_t Offset = 0;
     while (Offset < Text.size()) {
       const std::size_t Chunk = std::min(Text.size() - Offset, sizeof Buffer - Used);
-      std::memcpy(Buffer + Used, Text.data() + Offset, Chunk);
+      std::copy_n(Text.data() + Offset, Chunk, Buffer + Used);
       Used += static_cast<int>(Chunk);
       Offset += Chunk;
       if (Used == sizeof Buffer) {

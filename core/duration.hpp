@@ -1,5 +1,6 @@
 #pragma once
 
+#include <compare>
 #include <cstdint>
 
 // A span of time held as a signed 32-bit count of 2^-14 s units

@@ -2,6 +2,7 @@
 # (sourced, not run): installs what is missing, builds into build/, and, unless
 # TEZ_NO_WINE is set, starts a Wine server of our own on a prefix under build/,
 # stopped again when the caller exits.
+# With TEZ_SETUP=functions it only defines the functions (scripts/check).
 
 set -euo pipefail
 
@@ -17,12 +18,17 @@ install_missing() {
   command -v make >/dev/null || packages+=(make)
   [ -f /usr/src/googletest/CMakeLists.txt ] || packages+=(googletest)
   command -v unzip >/dev/null || packages+=(unzip)
-  [ ${#packages[@]} -eq 0 ] && return 0
+  apt_install "${packages[@]}"
+}
+
+# Installs the Debian packages named, if any.
+apt_install() {
+  [ $# -eq 0 ] && return 0
   local sudo=""
   [ "$(id -u)" -eq 0 ] || sudo=sudo
-  echo "Installing: ${packages[*]}"
+  echo "Installing: $*"
   $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${packages[@]}" >/dev/null
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "$@" >/dev/null
 }
 
 # Quiet when all is well; the whole build output when it is not.
@@ -100,8 +106,8 @@ finish() {
   [ -z "${WINE_STARTED:-}" ] || stop_wine
   if [ "$(cat "$BUILD/.lock/pid" 2>/dev/null)" = "$$" ]; then rm -rf "$BUILD/.lock"; fi
 }
+[ "${TEZ_SETUP:-}" = functions ] && return 0
 trap finish EXIT
-
 lock_build
 install_missing
 build

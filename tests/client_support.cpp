@@ -86,7 +86,8 @@ void Client_Run::Configure(const Keys &Extra, bool Defaults) {
   Configured_Pipe_ = Defaults ? Pipe : std::string();
   if (Defaults) Text += "Pipename=" + Pipe + "\r\nServer=" + Server + "\r\n";
   for (const auto &[Key, Value] : Extra) {
-    Text += Key + "=" + Value + "\r\n";
+    Text.append(Key).append("=").append(Value).append("
+");
     if (Key == "Pipename") Configured_Pipe_ = Value;
   }
   Write_File(Config, Text);

@@ -39,7 +39,8 @@ protected:
   std::string Source = Dir / "main.src";
   void SetUp() override { Test_Support::Write_File(Source, "program\r\n"); }
 
-  Request_Outcome Build(Command_Kind Command, Argument_List Arguments, bool Shutdown = false) {
+  Request_Outcome Build(Command_Kind Command, const Argument_List &Arguments,
+                        bool Shutdown = false) {
     return Build_Request(Command, Arguments, Shutdown);
   }
 };

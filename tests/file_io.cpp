@@ -184,14 +184,14 @@ TEST(File_IO, CopiesShareOneFileClosedOnce) {
   const std::string Name = Dir / "shared";
   Handle First = Create(Name, false, true);
   {
-    Handle Copy = First;
+    Handle Copy = First; // NOLINT(performance-unnecessary-copy-initialization): copies are the test
     EXPECT_EQ(First.References(), 2);
     EXPECT_TRUE(Copy == First);
     Put_Line("through the copy", Copy);
   }
   EXPECT_EQ(First.References(), 1);
   EXPECT_TRUE(First.Is_Open());
-  Handle Second = First;
+  Handle Second = First; // NOLINT(performance-unnecessary-copy-initialization): as above
   Close(First);
   EXPECT_FALSE(Second.Is_Open());
   EXPECT_THROW(Close(Second), Bad_Handle);

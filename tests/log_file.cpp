@@ -207,6 +207,7 @@ TEST_F(Log_File_Test, RecordsFromManyThreadsNeverInterleaveAndNoneIsLost) {
   Open(false);
   constexpr int Threads = 8, Records = 2000;
   std::vector<std::thread> Writers;
+  Writers.reserve(Threads);
   for (int T = 0; T < Threads; ++T)
     Writers.emplace_back([&, T] {
       for (int I = 0; I < Records; ++I)

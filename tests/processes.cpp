@@ -3,7 +3,7 @@
 #include "support.hpp"
 
 #include <chrono>
-#include <cstring>
+#include <cstdio>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -20,7 +20,7 @@ std::string Await_Record(const std::string &Name) {
   const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (std::chrono::steady_clock::now() < Deadline) {
     if (GetFileAttributesA(Name.c_str()) != INVALID_FILE_ATTRIBUTES) {
-      const std::string Record = Test_Support::Read_File(Name);
+      std::string Record = Test_Support::Read_File(Name);
       if (Record.find("end\r\n") != std::string::npos) return Record;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -172,7 +172,7 @@ TEST(Modules, TheExecutableIsTheFirstModuleAndHoldsOurCode) {
 TEST(Modules, BaseNameDropsOnlyTheLastExtension) {
   Module_Entry Entry{};
   const auto Named = [&](const char *Name) {
-    std::strcpy(Entry.szModule, Name);
+    std::snprintf(Entry.szModule, sizeof Entry.szModule, "%s", Name);
     return Module_Base_Name(Entry);
   };
   EXPECT_EQ(Named("client.tools.exe"), "client.tools");

@@ -213,12 +213,14 @@ std::wstring Get_Wide_Line(const Handle &File) {
       break;
     }
     if (B.Last < Buffer_Size) {
-      Bytes.append(&Byte(B, First), static_cast<std::size_t>(B.Last - First + 1));
+      Bytes.append(&Byte(B, First),
+                   static_cast<std::size_t>(B.Last) - static_cast<std::size_t>(First) + 1);
       B.Current = B.Last;
       break;
     }
     if ((Buffer_Size - First + 1) % 2 == 0) {
-      Bytes.append(&Byte(B, First), static_cast<std::size_t>(Buffer_Size - First + 1));
+      Bytes.append(&Byte(B, First),
+                   static_cast<std::size_t>(Buffer_Size) - static_cast<std::size_t>(First) + 1);
       Fill_Buffer(B);
       continue;
     }

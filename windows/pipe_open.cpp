@@ -157,8 +157,10 @@ void Reconnect(Pipe_Handle &Pipe, Duration Timeout) {
     Check_Handle(Pipe);
     Server_Fields *const Server = Pipe->Server.get();
     if (!Server) throw Not_Server();
-    if (!(Settle(*Pipe, Server->Read_Overlapped) & Settle(*Pipe, Server->Write_Overlapped)))
-      throw Broken("the system keeps an operation outstanding");
+    // Both are settled whatever the first one gives.
+    const bool Read_Settled = Settle(*Pipe, Server->Read_Overlapped);
+    const bool Write_Settled = Settle(*Pipe, Server->Write_Overlapped);
+    if (!Read_Settled || !Write_Settled) throw Broken("the system keeps an operation outstanding");
     DisconnectNamedPipe(Pipe->Handle.Get());
     Set_Timeout(*Pipe, Timeout);
     Connect(*Pipe);
@@ -174,9 +176,11 @@ void Close(Pipe_Handle &Pipe) noexcept {
   if (Pipe->Handle) {
     DisconnectNamedPipe(Pipe->Handle.Get());
     if (Server_Fields *Server = Pipe->Server.get()) {
-      const bool Settled = Settle(*Pipe, Server->Connect_Overlapped) &
-                           Settle(*Pipe, Server->Read_Overlapped) &
-                           Settle(*Pipe, Server->Write_Overlapped);
+      // Every one is settled, whatever the others give.
+      const bool Connect_Settled = Settle(*Pipe, Server->Connect_Overlapped);
+      const bool Read_Settled = Settle(*Pipe, Server->Read_Overlapped);
+      const bool Write_Settled = Settle(*Pipe, Server->Write_Overlapped);
+      const bool Settled = Connect_Settled && Read_Settled && Write_Settled;
       // Blocks the system still holds stay allocated: a small leak rather
       // than memory written after it was freed.
       if (!Settled) static_cast<void>(Pipe->Server.release());

@@ -2,6 +2,7 @@
 
 #include "windows/handle.hpp"
 
+#include <cmath>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -204,7 +205,7 @@ void Create_Process(std::string_view Program, std::string_view Arguments,
 }
 
 void Delay(Duration Span) {
-  if (Span.Raw > 0) Sleep(static_cast<DWORD>(Span.Seconds() * 1000.0 + 0.5));
+  if (Span.Raw > 0) Sleep(static_cast<DWORD>(std::lround(Span.Seconds() * 1000.0)));
 }
 
 } // namespace Windows
