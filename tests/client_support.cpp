@@ -86,8 +86,7 @@ void Client_Run::Configure(const Keys &Extra, bool Defaults) {
   Configured_Pipe_ = Defaults ? Pipe : std::string();
   if (Defaults) Text += "Pipename=" + Pipe + "\r\nServer=" + Server + "\r\n";
   for (const auto &[Key, Value] : Extra) {
-    Text.append(Key).append("=").append(Value).append("
-");
+    Text.append(Key).append("=").append(Value).append("\r\n");
     if (Key == "Pipename") Configured_Pipe_ = Value;
   }
   Write_File(Config, Text);
