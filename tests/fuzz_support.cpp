@@ -69,21 +69,38 @@ HANDLE Start(const std::string &Program, const std::vector<std::string> &Argumen
   return Process.hProcess;
 }
 
-// Every process that Parent started. Parent must not have been released, so
-// that no other process can have taken its number.
-void Wait_For_Children(DWORD Parent) {
-  std::vector<HANDLE> Children;
+std::uint64_t Time_Of(const FILETIME &Time) {
+  return (std::uint64_t{Time.dwHighDateTime} << 32) | Time.dwLowDateTime;
+}
+
+// Every process that Parent started, Parent having ended. A process that
+// began outside Parent's lifetime is none of them, even when it names
+// Parent's number as its parent's: the system's own long-lived processes
+// name a parent long gone, whose number a new process may have taken.
+void Wait_For_Children(HANDLE Parent, DWORD Parent_Id) {
+  FILETIME Created, Ended, Kernel, User;
+  GetProcessTimes(Parent, &Created, &Ended, &Kernel, &User);
+  std::vector<std::pair<HANDLE, std::string>> Children;
   const HANDLE Snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   PROCESSENTRY32 Entry{};
   Entry.dwSize = sizeof Entry;
   for (BOOL Found = Process32First(Snapshot, &Entry); Found;
-       Found = Process32Next(Snapshot, &Entry))
-    if (Entry.th32ParentProcessID == Parent)
-      if (const HANDLE Child = OpenProcess(SYNCHRONIZE, FALSE, Entry.th32ProcessID))
-        Children.push_back(Child);
+       Found = Process32Next(Snapshot, &Entry)) {
+    if (Entry.th32ParentProcessID != Parent_Id) continue;
+    const HANDLE Child =
+        OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, Entry.th32ProcessID);
+    FILETIME Began, Child_Ended, Child_Kernel, Child_User;
+    if (!Child) continue;
+    if (GetProcessTimes(Child, &Began, &Child_Ended, &Child_Kernel, &Child_User) &&
+        Time_Of(Created) <= Time_Of(Began) && Time_Of(Began) <= Time_Of(Ended))
+      Children.emplace_back(Child, Entry.szExeFile);
+    else
+      CloseHandle(Child);
+  }
   CloseHandle(Snapshot);
-  for (const HANDLE Child : Children) {
-    EXPECT_EQ(WaitForSingleObject(Child, Guard_Ms), WAIT_OBJECT_0) << "a started process hangs";
+  for (const auto &[Child, Name] : Children) {
+    EXPECT_EQ(WaitForSingleObject(Child, Guard_Ms), WAIT_OBJECT_0)
+        << "a started process hangs: " << Name;
     CloseHandle(Child);
   }
 }
@@ -279,7 +296,7 @@ Run_Result Run_Program(const std::string &Program, const std::vector<std::string
   CloseHandle(Err);
   const bool Ended = WaitForSingleObject(Process, Guard_Ms) == WAIT_OBJECT_0;
   if (!Ended) TerminateProcess(Process, 99);
-  Wait_For_Children(Id);
+  Wait_For_Children(Process, Id);
   DWORD Exit_Code = 0;
   GetExitCodeProcess(Process, &Exit_Code);
   CloseHandle(Process);
