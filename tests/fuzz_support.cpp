@@ -63,7 +63,8 @@ HANDLE Start(const std::string &Program, const std::vector<std::string> &Argumen
   if (!CreateProcessA(Program.c_str(), Command_Line.data(), nullptr, nullptr, Output != nullptr, 0,
                       Block.data(), Directory.empty() ? nullptr : Directory.c_str(), &Startup,
                       &Process))
-    throw std::runtime_error("cannot start " + Program);
+    throw std::runtime_error("cannot start " + Program + ": system error " +
+                             std::to_string(GetLastError()));
   CloseHandle(Process.hThread);
   if (Id) *Id = Process.dwProcessId;
   return Process.hProcess;
@@ -140,7 +141,11 @@ void Run(std::string_view Name, std::uint64_t Default_Count,
     {
       SCOPED_TRACE("repeat with: scripts/fuzz " + std::string(Name) + " 1 " + std::to_string(Seed));
       Random R(Seed);
-      One(R);
+      try {
+        One(R);
+      } catch (const std::exception &Failure) {
+        ADD_FAILURE() << "the input raised: " << Failure.what();
+      }
     }
     if (::testing::Test::HasFailure()) {
       std::printf("%.*s: seed %llu fails (after %llu inputs)\n", static_cast<int>(Name.size()),
