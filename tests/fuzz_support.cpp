@@ -102,6 +102,9 @@ void Wait_For_Children(HANDLE Parent, DWORD Parent_Id) {
   for (const auto &[Child, Name] : Children) {
     EXPECT_EQ(WaitForSingleObject(Child, Guard_Ms), WAIT_OBJECT_0)
         << "a started process hangs: " << Name;
+    DWORD Code = 0;
+    GetExitCodeProcess(Child, &Code);
+    if (Code != 0) Tally(Name + " ended with " + std::to_string(Code));
     CloseHandle(Child);
   }
 }

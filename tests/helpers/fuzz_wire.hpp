@@ -30,16 +30,20 @@ inline std::string Unhex(std::string_view Text) {
   return Bytes;
 }
 
-// Appends one line with a single write, so that programs recording at the
-// same time never interleave within a line.
+// Appends one line. Programs recording at the same time (editors started
+// side by side) take turns: an append of one may otherwise land on another's.
 inline void Append_Record(const char *File_Name, std::string_view Key, std::string_view Value) {
   if (!File_Name) return;
-  const HANDLE File = CreateFileA(File_Name, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+  const HANDLE File = CreateFileA(File_Name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (File == INVALID_HANDLE_VALUE) return;
+  OVERLAPPED Whole{};
+  LockFileEx(File, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &Whole);
+  SetFilePointer(File, 0, nullptr, FILE_END);
   const std::string Line = std::string(Key) + "=" + Hex(Value) + "\r\n";
   DWORD Written = 0;
   WriteFile(File, Line.data(), static_cast<DWORD>(Line.size()), &Written, nullptr);
+  UnlockFileEx(File, 0, MAXDWORD, MAXDWORD, &Whole);
   CloseHandle(File);
 }
 
