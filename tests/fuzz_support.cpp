@@ -60,11 +60,18 @@ HANDLE Start(const std::string &Program, const std::vector<std::string> &Argumen
   Startup.hStdOutput = Output;
   Startup.hStdError = Errors;
   PROCESS_INFORMATION Process{};
-  if (!CreateProcessA(Program.c_str(), Command_Line.data(), nullptr, nullptr, Output != nullptr, 0,
-                      Block.data(), Directory.empty() ? nullptr : Directory.c_str(), &Startup,
-                      &Process))
-    throw std::runtime_error("cannot start " + Program + ": system error " +
-                             std::to_string(GetLastError()));
+  // Wine now and then fails a start with an internal error while another
+  // program is starting one too; the next try succeeds.
+  for (int Attempt = 1;; ++Attempt) {
+    if (CreateProcessA(Program.c_str(), Command_Line.data(), nullptr, nullptr, Output != nullptr, 0,
+                       Block.data(), Directory.empty() ? nullptr : Directory.c_str(), &Startup,
+                       &Process))
+      break;
+    const DWORD Error = GetLastError();
+    if (Error != ERROR_INTERNAL_ERROR || Attempt == 3)
+      throw std::runtime_error("cannot start " + Program + ": system error " +
+                               std::to_string(Error));
+  }
   CloseHandle(Process.hThread);
   if (Id) *Id = Process.dwProcessId;
   return Process.hProcess;
