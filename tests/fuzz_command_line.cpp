@@ -240,7 +240,7 @@ protected:
 } // namespace
 
 TEST_F(Command_Line_Fuzz, AnyCommandLine) {
-  Fuzz::Run("command_line", 10000, [&](Fuzz::Random &R) {
+  Fuzz::Run("command_line", 20000, [&](Fuzz::Random &R) {
     if (R.Below(1000) == 0)
       Check_Real_Run(R);
     else

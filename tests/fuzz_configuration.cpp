@@ -244,5 +244,5 @@ protected:
 } // namespace
 
 TEST_F(Configuration_Fuzz, AnyConfigurationFile) {
-  Fuzz::Run("configuration", 30, [&](Fuzz::Random &R) { Check(R); });
+  Fuzz::Run("configuration", 50, [&](Fuzz::Random &R) { Check(R); });
 }

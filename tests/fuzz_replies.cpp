@@ -245,5 +245,5 @@ protected:
 } // namespace
 
 TEST_F(Reply_Fuzz, AnyReplyStream) {
-  Fuzz::Run("replies", 40, [&](Fuzz::Random &R) { Check(R); });
+  Fuzz::Run("replies", 80, [&](Fuzz::Random &R) { Check(R); });
 }

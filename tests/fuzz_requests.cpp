@@ -110,7 +110,7 @@ protected:
 } // namespace
 
 TEST_F(Request_Fuzz, AnyRequestAnswered) {
-  Fuzz::Run("requests", 5000, [&](Fuzz::Random &R) {
+  Fuzz::Run("requests", 10000, [&](Fuzz::Random &R) {
     const std::string Text = Request(R);
     Checked_Answer(Text, Message_Length(R));
   });
@@ -119,7 +119,7 @@ TEST_F(Request_Fuzz, AnyRequestAnswered) {
 // One client conversation with the real server per input, then a close
 // request that ends the server.
 TEST_F(Request_Fuzz, TheRealServerAnswersEveryRequest) {
-  Fuzz::Run("server_sessions", 8, [&](Fuzz::Random &R) {
+  Fuzz::Run("server_sessions", 15, [&](Fuzz::Random &R) {
     const std::string Pipe = Test_Support::Unique_Pipe_Name();
     const std::string Length_Text =
         R.Percent(70) ? std::to_string(Message_Length(R)) : Fuzz::Literal_Text(R);
