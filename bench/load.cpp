@@ -49,6 +49,11 @@ private:
   HANDLE Process_;
 };
 
+// Runs one client to its end.
+void Run_To_End(const std::string &Command_Line, const std::string &Output) {
+  const Client_Process Client(Command_Line, Output);
+}
+
 std::string Output_Name(int Client) {
   return Bench::Temp_Name("tez_bench_load_" + std::to_string(Client) + ".out");
 }
@@ -58,11 +63,12 @@ std::string Output_Name(int Client) {
 int Run_Clients(const std::string &Query, const std::string &Expected, bool At_Once) {
   if (At_Once) {
     std::vector<std::unique_ptr<Client_Process>> Running;
+    Running.reserve(Clients);
     for (int Client = 0; Client < Clients; ++Client)
       Running.push_back(std::make_unique<Client_Process>(Query, Output_Name(Client)));
   } else {
     for (int Client = 0; Client < Clients; ++Client)
-      Client_Process(Query, Output_Name(Client));
+      Run_To_End(Query, Output_Name(Client));
   }
   int Answered = 0;
   for (int Client = 0; Client < Clients; ++Client)
@@ -84,7 +90,7 @@ int main() {
   const std::string Query = Client + "syntax \"" + Source + "\"";
 
   // The first query starts the server and gives the answer every client must print.
-  Client_Process(Query, Output_Name(0));
+  Run_To_End(Query, Output_Name(0));
   const std::string Expected = Bench::Read_File(Output_Name(0));
   if (Expected.empty() || Expected.front() == '!') {
     std::printf("no answer from the server: %s\n", Expected.c_str());
@@ -101,7 +107,7 @@ int main() {
                  return Seconds;
                },
                [&] { return Bench::Seconds([&] { Run_Clients(Query, Expected, false); }); }});
-  Client_Process(Client + "close", Output_Name(0));
+  Run_To_End(Client + "close", Output_Name(0));
   for (int Client = 0; Client < Clients; ++Client)
     DeleteFileA(Output_Name(Client).c_str());
   DeleteFileA(Config.c_str());

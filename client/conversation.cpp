@@ -93,14 +93,14 @@ private:
   bool Waiting_ = false;
 };
 
-// The system reads a blank in an unquoted program path as the end of the
-// program's name and may start another program ("C:\Program.exe").
+} // namespace
+
 std::string Command_Line_Program(std::string_view Path) {
-  if (Path.find_first_of(" \t") == std::string_view::npos) return std::string(Path);
+  if (Path.find_first_of(" \t") == std::string_view::npos || Path.front() == '"' ||
+      !Windows::Files::File_Exists(Path, false))
+    return std::string(Path);
   return '"' + std::string(Path) + '"';
 }
-
-} // namespace
 
 bool Connect_To_Server(std::string_view Pipe_Name, std::string_view Pipe_Length_Text,
                        std::string_view Server_Path) {

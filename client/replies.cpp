@@ -16,7 +16,8 @@ namespace {
 void Start_Editor(std::string_view Location) {
   try {
     Log::Put("Starting Editor:" + std::string(Location));
-    Windows::Create_Process(Editor_Command, Location, "", "", nullptr, nullptr, nullptr, false);
+    Windows::Create_Process(Command_Line_Program(Editor_Command), Location, "", "", nullptr,
+                            nullptr, nullptr, false);
   } catch (const Windows::Process_Creation_Failure &) {
     Console::Put_Line("Could not start editor!");
   } catch (...) {

@@ -56,7 +56,8 @@ stop_wine() {
 }
 
 start_wine() {
-  export WINEPREFIX="$BUILD/wine"
+  # A caller may keep a prefix of its own, so that its server outlives ours.
+  export WINEPREFIX="${TEZ_WINE_PREFIX:-$BUILD/wine}"
   export WINEDEBUG=-all
   # No Mono or Gecko: their installers would try to download and ask.
   export WINEDLLOVERRIDES="mscoree,mshtml="

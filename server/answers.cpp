@@ -349,9 +349,9 @@ std::vector<std::string> Cut(const std::vector<std::string> &Lines, std::size_t 
     for (std::size_t Start = 0; Start < Line.size();) {
       std::size_t Length = std::min(Size, Line.size() - Start);
       // A piece that is "." alone would end the replies: leave the dot with
-      // a byte before it.
+      // a byte before it. Messages of one byte cannot carry a dot at all.
       if (Size > 1 && Line.size() - Start - Length == 1 && Line.back() == '.') --Length;
-      Messages.push_back(Line.substr(Start, Length));
+      if (Size > 1 || Line[Start] != '.') Messages.push_back(Line.substr(Start, Length));
       Start += Length;
     }
   }

@@ -18,7 +18,8 @@ namespace Server {
 std::vector<std::string> Answer(std::string_view Request);
 
 // Lines cut into messages of at most Size bytes (an empty line stays one
-// empty message).
+// empty message). None is "." alone, which would end the replies: with Size 1
+// the dots are left out.
 std::vector<std::string> Cut(const std::vector<std::string> &Lines, std::size_t Size);
 
 } // namespace Server

@@ -102,10 +102,33 @@ private:
     return std::string(Buffer_.data(), static_cast<std::size_t>(Count));
   }
 
+  // Reads and drops the rest of a request longer than the buffer.
+  void Skip_Rest(const Pipe_Handle &Pipe) {
+    for (;;) {
+      try {
+        Receive(Pipe);
+        return;
+      } catch (const More_Data &) {}
+    }
+  }
+
   // One client's conversation; true when the server is to end.
   bool Serve(const Pipe_Handle &Pipe) {
     for (;;) {
-      const std::string Request = Receive_Request(Pipe);
+      std::string Request;
+      try {
+        Request = Receive_Request(Pipe);
+      } catch (const More_Data &) {
+        // Answered, so that the client's next request is not taken for the
+        // rest of this one and the conversation stays in step.
+        Skip_Rest(Pipe);
+        const std::string Reason = "longer than " + std::to_string(Pipe_Size_) + " bytes";
+        Record("request=(" + Reason + ")");
+        for (const std::string &Message : Server::Cut({"!Request " + Reason}, Size_))
+          Send(Pipe, Message);
+        Send(Pipe, ".");
+        continue;
+      }
       Record("request=" + Request);
       if (Request == "C") return false;
       if (!Answer(Pipe, Request)) {

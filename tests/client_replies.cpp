@@ -142,3 +142,26 @@ TEST_F(Client_Run, TheLogHoldsTheHeaderAndTheWholeConversation) {
   EXPECT_NE(Lines.back().find("Client.Work: Exception = CLIENT.CONVERSION_ERROR ("),
             std::string::npos);
 }
+
+TEST_F(Client_Run, EditorPathWithABlankIsStartedAndNothingElse) {
+  const std::string Folder = Dir / "my editor";
+  CreateDirectoryA(Folder.c_str(), nullptr);
+  const std::string Spaced = Folder + "\\tez_probe.exe";
+  ASSERT_TRUE(CopyFileA(Editor.c_str(), Spaced.c_str(), FALSE));
+  // What an unquoted command line would start first.
+  ASSERT_TRUE(CopyFileA(Editor.c_str(), (Dir / "my.exe").c_str(), FALSE));
+  Server_Script("on L\r\nreply >main.src:1:1\r\nidle 5\r\n");
+  Configure({{"Editor", Spaced}});
+  EXPECT_EQ(Run_Client({Config, "l", Source, "1", "1"}).Output, "");
+  EXPECT_EQ(Editor_Command_Lines(), Strings{"\"" + Spaced + "\" main.src:1:1"});
+  EXPECT_EQ(Test_Support::Record_Values(Editor_Record, "module_directory"), Strings{Folder + "\\"})
+      << "the editor itself ran, not the decoy";
+  // Options after the program, and quotes of the user's own, stay as written.
+  for (const std::string &Value : {Editor + " -n", "\"" + Spaced + "\" -n"}) {
+    DeleteFileA(Editor_Record.c_str());
+    Configure({{"Editor", Value}});
+    EXPECT_EQ(Run_Client({Config, "l", Source, "1", "1"}).Output, "");
+    EXPECT_EQ(Editor_Command_Lines(), Strings{Value + " main.src:1:1"});
+  }
+  EXPECT_EQ(Requests()[0], "I" + Spaced) << "the setting carries the value unchanged";
+}

@@ -107,9 +107,11 @@ Run_Result Client_Run::Run_Client(const std::vector<std::string> &Arguments) {
 std::vector<Run_Result> Client_Run::Run_Clients_At_Once(const std::vector<std::string> &Arguments,
                                                         int Count) {
   std::vector<std::unique_ptr<Started_Run>> Started;
+  Started.reserve(static_cast<std::size_t>(Count));
   for (int I = 0; I < Count; ++I)
     Started.push_back(std::make_unique<Started_Run>(Client, Arguments, Dir.Path()));
   std::vector<Run_Result> Results;
+  Results.reserve(Started.size());
   for (const auto &Run : Started)
     Results.push_back(Run->Finish());
   for (const Run_Result &Result : Results)

@@ -2,7 +2,12 @@
 
 #include "support.hpp"
 
+#include <cstdint>
+
 #include <gtest/gtest.h>
+#include <windows.h>
+// windows.h first.
+#include <winioctl.h>
 
 using namespace Windows::Files::IO;
 using Test_Support::Read_File;
@@ -232,4 +237,51 @@ TEST(File_IO, WritingAnInputFileFailsWithEndError) {
   EXPECT_THROW(Put(std::string(600, 'z'), File), End_Error);
   EXPECT_NO_THROW(Close(File)) << "input mode never writes the buffer back";
   EXPECT_EQ(Read_File(Dir / "ro"), "content");
+}
+
+TEST(File_IO, AnItemPastTheOffsetLimitIsRefusedBeforeAnyByteIsCopied) {
+  Scratch_Directory Dir;
+  Handle File = Create(Dir / "f", false, true);
+  Put("ab", File);
+  // Views far longer than their storage: any copy would run past it.
+  const char Storage[] = "xyz";
+  for (const std::size_t Size :
+       {std::size_t{1} << 31, (std::size_t{1} << 32) + 3, std::size_t{INT32_MAX} - 1})
+    EXPECT_THROW(Put(std::string_view(Storage, Size), File), Constraint_Error) << Size;
+  EXPECT_EQ(Position(File), 3);
+  Put("c", File);
+  Close(File);
+  EXPECT_EQ(Read_File(Dir / "f"), "abc");
+}
+
+TEST(File_IO, ReadingOnPastTheOffsetLimitIsRefused) {
+  Scratch_Directory Dir;
+  const std::string Name = Dir / "sparse";
+  // Just over 2 GiB with a line shortly before the limit; only that is
+  // written, so the file takes no room.
+  const HANDLE Writer = CreateFileA(Name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(Writer, INVALID_HANDLE_VALUE);
+  DWORD Returned = 0;
+  DeviceIoControl(Writer, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &Returned, nullptr);
+  LARGE_INTEGER At{};
+  At.QuadPart = INT32_MAX - 11;
+  SetFilePointerEx(Writer, At, nullptr, FILE_BEGIN);
+  DWORD Written = 0;
+  WriteFile(Writer, "A\r\n", 3, &Written, nullptr);
+  At.QuadPart = (std::int64_t{1} << 31) + 1000;
+  SetFilePointerEx(Writer, At, nullptr, FILE_BEGIN);
+  ASSERT_TRUE(SetEndOfFile(Writer));
+  CloseHandle(Writer);
+
+  Handle File = Open(Name, false);
+  Set_Position(File, INT32_MAX - 10);
+  EXPECT_EQ(Get_Line(File), "A");
+  EXPECT_EQ(Position(File), INT32_MAX - 7);
+  // The next load would start past the limit.
+  EXPECT_THROW(Get_Line(File), Constraint_Error);
+  EXPECT_EQ(Position(File), INT32_MAX - 7) << "nothing taken";
+  Set_Position(File, 5);
+  EXPECT_EQ(Position(File), 5);
+  Close(File);
 }

@@ -101,5 +101,6 @@ TEST(Cut, LongLinesBecomeSeveralMessagesNeverALoneDot) {
   EXPECT_EQ(Cut({"abcd."}, 4), (Strings{"abc", "d."}));
   EXPECT_EQ(Cut({"ab.", "."}, 2), (Strings{"a", "b.", "."}))
       << "a reply that is \".\" itself is the caller's to avoid";
+  EXPECT_EQ(Cut({"a.b."}, 1), (Strings{"a", "b"})) << "one byte cannot carry a dot";
   EXPECT_EQ(Cut({std::string(1000, 'x')}, 1000), Strings{std::string(1000, 'x')});
 }

@@ -31,8 +31,8 @@ void Remove_Tree(const std::string &Directory) {
   RemoveDirectoryA(Directory.c_str());
 }
 
-// The C runtime's reading of a command line: quotes around an argument,
-// backslashes doubled only before a quote.
+} // namespace
+
 std::string Quoted(const std::string &Argument) {
   if (!Argument.empty() && Argument.find_first_of(" \t\"") == std::string::npos) return Argument;
   std::string Result = "\"";
@@ -49,8 +49,6 @@ std::string Quoted(const std::string &Argument) {
   Result.append(Backslashes * 2, '\\');
   return Result + "\"";
 }
-
-} // namespace
 
 HANDLE Inheritable_File(const std::string &Name, DWORD Access, DWORD Disposition) {
   SECURITY_ATTRIBUTES Security{sizeof Security, nullptr, TRUE};

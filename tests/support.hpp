@@ -55,6 +55,10 @@ struct Run_Result {
   unsigned long long Started, Ended; // the process's times, as FILETIMEs
 };
 
+// Argument as the C runtime reads it back from a command line: in quotes
+// when it needs them, backslashes doubled only before a quote.
+std::string Quoted(const std::string &Argument);
+
 // Starts Program (a path) with the command line Program, then each argument
 // quoted as the C runtime reads it back; standard output and error go to
 // files (a pipe would stay open as long as any grandchild lives).

@@ -25,14 +25,23 @@ std::int32_t Seek_To_End(Block &File) {
   return static_cast<std::int32_t>(Low);
 }
 
+// Offsets and positions are 32-bit signed: a sum past that is refused, never
+// wrapped.
+std::int32_t Offset_Sum(std::int64_t A, std::int64_t B) {
+  if (A + B > std::numeric_limits<std::int32_t>::max())
+    throw Constraint_Error("file offset past 2 GiB");
+  return static_cast<std::int32_t>(A + B);
+}
+
 void Flush_Buffer(Block &File);
 
 void Fill_Buffer(Block &File) {
   if (File.Dirty) Flush_Buffer(File);
+  const std::int32_t Next_Start = Offset_Sum(File.Start, File.Last);
   DWORD Read = 0;
   if (ReadFile(File.OS_Handle.Get(), File.Buffer.get(), Buffer_Size, &Read, nullptr) != TRUE)
     throw End_Error();
-  File.Start += File.Last;
+  File.Start = Next_Start;
   File.Last = static_cast<std::int32_t>(Read);
   File.Current = 0;
 }
@@ -51,7 +60,7 @@ void Flush_Buffer(Block &File) {
   }
   File.Dirty = false;
   if (File.Append) {
-    File.Start += File.Last;
+    File.Start = Offset_Sum(File.Start, File.Last);
     File.Current = 0;
     File.Last = 0;
   } else {
@@ -246,13 +255,17 @@ std::wstring Get_Wide_Line(const Handle &File) {
 void Put(std::string_view Item, const Handle &File) {
   Block &B = Open_Block(File);
   if (Item.empty()) return;
+  // The whole item must fit below the offset limit: refused before any byte
+  // of it is copied.
+  if (Item.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
+    throw Constraint_Error("item of 2 GiB or more");
+  Offset_Sum(std::int64_t{B.Start} + B.Current, static_cast<std::int64_t>(Item.size()));
   B.Dirty = true;
   for (;;) {
-    const auto Rest = static_cast<std::int32_t>(Item.size());
     // The buffer is written as soon as it is exactly full.
-    if (B.Current + Rest < Buffer_Size) {
+    if (Item.size() < static_cast<std::size_t>(Buffer_Size - B.Current)) {
       std::memcpy(&Byte(B, B.Current + 1), Item.data(), Item.size());
-      B.Current += Rest;
+      B.Current += static_cast<std::int32_t>(Item.size());
       B.Last = std::max(B.Last, B.Current);
       return;
     }
@@ -300,14 +313,17 @@ void Set_Position(const Handle &File, std::int32_t Position) {
       return;
     }
   }
+  // The load that is left behind counts no more: it may end past the limit.
   Seek(B, Offset);
-  Fill_Buffer(B);
   B.Start = Offset;
+  B.Current = 0;
+  B.Last = 0;
+  Fill_Buffer(B);
 }
 
 std::int32_t Position(const Handle &File) {
   const Block &B = Open_Block(File);
-  return B.Start + B.Current + 1;
+  return Offset_Sum(std::int64_t{B.Start} + B.Current, 1);
 }
 
 void Flush(const Handle &File) {
