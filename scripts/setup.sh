@@ -103,9 +103,13 @@ lock_build() {
   echo $$ >"$lock/pid"
 }
 
+unlock_build() {
+  if [ "$(cat "$BUILD/.lock/pid" 2>/dev/null)" = "$$" ]; then rm -rf "$BUILD/.lock"; fi
+}
+
 finish() {
   [ -z "${WINE_STARTED:-}" ] || stop_wine
-  if [ "$(cat "$BUILD/.lock/pid" 2>/dev/null)" = "$$" ]; then rm -rf "$BUILD/.lock"; fi
+  unlock_build
 }
 [ "${TEZ_SETUP:-}" = functions ] && return 0
 trap finish EXIT
