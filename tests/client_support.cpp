@@ -6,61 +6,16 @@
 #include <thread>
 
 #include <windows.h>
-// windows.h first.
-#include <tlhelp32.h>
 
 namespace Test_Support {
 
 namespace {
 
-// Far beyond what any step takes on a busy machine: reaching it means a hang.
-constexpr DWORD Hang_Limit_Ms = 120'000;
-
 std::string Full_Pipe_Name(const std::string &Name) {
   return "\\\\.\\pipe\\" + Name;
 }
 
-unsigned long long Creation_Time(HANDLE Process) {
-  FILETIME Times[4]{};
-  if (!GetProcessTimes(Process, &Times[0], &Times[1], &Times[2], &Times[3])) return 0;
-  return (static_cast<unsigned long long>(Times[0].dwHighDateTime) << 32) | Times[0].dwLowDateTime;
-}
-
-// A process whose parent identifier is a run's is its child only when it was
-// created while the run lived: identifiers are reused.
-bool Is_Child(HANDLE Process, DWORD Parent_Id, const std::vector<Run_Result> &Parents) {
-  const unsigned long long Created = Creation_Time(Process);
-  return std::any_of(Parents.begin(), Parents.end(), [&](const Run_Result &Parent) {
-    return Parent.Process_Id == Parent_Id && Parent.Started <= Created && Created <= Parent.Ended;
-  });
-}
-
 } // namespace
-
-void Await_Children(const std::vector<Run_Result> &Parents) {
-  const HANDLE Snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (Snapshot == INVALID_HANDLE_VALUE) return;
-  std::vector<HANDLE> Children;
-  PROCESSENTRY32 Entry{};
-  Entry.dwSize = sizeof Entry;
-  for (BOOL Found = Process32First(Snapshot, &Entry); Found;
-       Found = Process32Next(Snapshot, &Entry)) {
-    if (_stricmp(Entry.szExeFile, "tez_server.exe") == 0) continue;
-    const HANDLE Process =
-        OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, Entry.th32ProcessID);
-    if (!Process) continue; // ended meanwhile
-    if (Is_Child(Process, Entry.th32ParentProcessID, Parents))
-      Children.push_back(Process);
-    else
-      CloseHandle(Process);
-  }
-  CloseHandle(Snapshot);
-  for (const HANDLE Child : Children) {
-    if (WaitForSingleObject(Child, Hang_Limit_Ms) != WAIT_OBJECT_0)
-      ADD_FAILURE() << "a process the client started never ended";
-    CloseHandle(Child);
-  }
-}
 
 void Client_Run::SetUp() {
   Write_File(Source, "procedure Main is begin null; end Main;\r\n");
@@ -123,7 +78,7 @@ void Client_Run::Settle(const Run_Result &Result) {
   EXPECT_EQ(Result.Exit_Code, 0u);
   EXPECT_EQ(Result.Errors, "") << "nothing ever goes to standard error";
   Clients_.push_back(Result);
-  Await_Children(Clients_);
+  Await_Children(Clients_, "tez_server.exe");
   if (!Configured_Pipe_.empty()) Await_Server_Idle(Configured_Pipe_);
 }
 

@@ -72,8 +72,4 @@ private:
 // The lines of Record that start with Key and "=", without that prefix.
 std::vector<std::string> Record_Values(const std::string &Record_File, const std::string &Key);
 
-// Waits until no process started by one of the given runs is running, but
-// for the stand-in servers, which stay.
-void Await_Children(const std::vector<Run_Result> &Parents);
-
 } // namespace Test_Support

@@ -202,9 +202,9 @@ protected:
     DeleteFileA(Record.c_str());
     Fuzz::Stand_In_Server Stand_In(Server, Pipe, {{"TEZ_FUZZ_RECORD", Record}});
     ASSERT_TRUE(Stand_In.Listening());
-    const Fuzz::Run_Result Result = Fuzz::Run_Program(Client, List, Dir.Path(), {});
+    const Test_Support::Run_Result Result = Fuzz::Run_Program(Client, List, Dir.Path(), {});
     EXPECT_TRUE(Stand_In.Finish());
-    EXPECT_TRUE(Result.Ended);
+    EXPECT_FALSE(Result.Hung);
     EXPECT_EQ(Result.Exit_Code, 0u);
     EXPECT_EQ(Result.Errors, "");
 

@@ -174,14 +174,14 @@ protected:
       ASSERT_EQ(Listening, Stand_In.has_value()) << "a plain name always serves";
     }
 
-    const Fuzz::Run_Result Result = Fuzz::Run_Program(
+    const Test_Support::Run_Result Result = Fuzz::Run_Program(
         Client, Arguments, Dir.Path(),
         {{"TEZ_FUZZ_RECORD", Started_Record}, {"TEZ_FUZZ_EDITOR_RECORD", Editor_Record}});
     if (Stand_In) {
       EXPECT_TRUE(Stand_In->Finish()) << "the stand-in server hangs";
     }
 
-    EXPECT_TRUE(Result.Ended) << "the client hangs";
+    EXPECT_FALSE(Result.Hung) << "the client hangs";
     EXPECT_EQ(Result.Exit_Code, 0u);
     EXPECT_EQ(Result.Errors, "");
     EXPECT_TRUE(Result.Output.empty() || Result.Output.ends_with("\r\n")) << Result.Output;

@@ -220,8 +220,8 @@ protected:
     ASSERT_TRUE(Stand_In.Listening()) << "the stand-in server does not listen";
     Strings Arguments{Config};
     Arguments.insert(Arguments.end(), In.Arguments.begin(), In.Arguments.end());
-    const Fuzz::Run_Result Result = Fuzz::Run_Program(Client, Arguments, Dir.Path(),
-                                                      {{"TEZ_FUZZ_EDITOR_RECORD", Editor_Record}});
+    const Test_Support::Run_Result Result = Fuzz::Run_Program(
+        Client, Arguments, Dir.Path(), {{"TEZ_FUZZ_EDITOR_RECORD", Editor_Record}});
     EXPECT_TRUE(Stand_In.Finish());
 
     const Outcome Want = Expected(In);
@@ -231,7 +231,7 @@ protected:
     if (Want.Requests.empty() || Want.Requests.back() != "C")
       Fuzz::Tally("runs ended by a failure");
     if (In.Stream.Drop) Fuzz::Tally("streams with a dropped pipe");
-    EXPECT_TRUE(Result.Ended) << "the client hangs";
+    EXPECT_FALSE(Result.Hung) << "the client hangs";
     EXPECT_EQ(Result.Exit_Code, 0u);
     EXPECT_EQ(Result.Errors, "");
     EXPECT_EQ(Result.Output, Want.Output);

@@ -11,8 +11,8 @@
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
-#include <thread>
 #include <span>
+#include <thread>
 
 #include <windows.h>
 

@@ -14,106 +14,14 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
-// windows.h first.
-#include <tlhelp32.h>
 
 namespace Fuzz {
 
 namespace {
 
-// Far beyond any wait of a healthy run: only a hang reaches it.
-constexpr DWORD Guard_Ms = 120000;
-
 std::uint64_t Number_Variable(const char *Name, std::uint64_t Default) {
   const char *const Text = std::getenv(Name);
   return Text && *Text ? std::strtoull(Text, nullptr, 10) : Default;
-}
-
-// The caller's environment with Extra set over it, as a block for
-// CreateProcessA.
-std::string Environment_Block(const Environment &Extra) {
-  std::string Block;
-  char *const Own = GetEnvironmentStringsA();
-  for (const char *Entry = Own; *Entry; Entry += std::strlen(Entry) + 1) {
-    const std::string_view Text(Entry);
-    const bool Replaced = std::any_of(Extra.begin(), Extra.end(), [&](const auto &Variable) {
-      return Text.starts_with(Variable.first + "=");
-    });
-    if (!Replaced) (Block += Text) += '\0';
-  }
-  FreeEnvironmentStringsA(Own);
-  for (const auto &[Name, Value] : Extra)
-    ((Block += Name) += '=') += Value + '\0';
-  return Block + '\0';
-}
-
-HANDLE Start(const std::string &Program, const std::vector<std::string> &Arguments,
-             const std::string &Directory, const Environment &Extra, HANDLE Output, HANDLE Errors,
-             DWORD *Id) {
-  std::string Command_Line = Test_Support::Quoted(Program);
-  for (const std::string &Argument : Arguments)
-    (Command_Line += ' ') += Test_Support::Quoted(Argument);
-  std::string Block = Environment_Block(Extra);
-  STARTUPINFOA Startup{};
-  Startup.cb = sizeof Startup;
-  Startup.dwFlags = STARTF_USESTDHANDLES;
-  Startup.hStdOutput = Output;
-  Startup.hStdError = Errors;
-  PROCESS_INFORMATION Process{};
-  // Wine now and then fails a start with an internal error while another
-  // program is starting one too; the next try succeeds.
-  for (int Attempt = 1;; ++Attempt) {
-    if (CreateProcessA(Program.c_str(), Command_Line.data(), nullptr, nullptr, Output != nullptr, 0,
-                       Block.data(), Directory.empty() ? nullptr : Directory.c_str(), &Startup,
-                       &Process))
-      break;
-    const DWORD Error = GetLastError();
-    if (Error != ERROR_INTERNAL_ERROR || Attempt == 3)
-      throw std::runtime_error("cannot start " + Program + ": system error " +
-                               std::to_string(Error));
-  }
-  CloseHandle(Process.hThread);
-  if (Id) *Id = Process.dwProcessId;
-  return Process.hProcess;
-}
-
-std::uint64_t Time_Of(const FILETIME &Time) {
-  return (std::uint64_t{Time.dwHighDateTime} << 32) | Time.dwLowDateTime;
-}
-
-// Every process that Parent started, Parent having ended. A process that
-// began outside Parent's lifetime is none of them, even when it names
-// Parent's number as its parent's: the system's own long-lived processes
-// name a parent long gone, whose number a new process may have taken.
-void Wait_For_Children(HANDLE Parent, DWORD Parent_Id) {
-  FILETIME Created, Ended, Kernel, User;
-  GetProcessTimes(Parent, &Created, &Ended, &Kernel, &User);
-  std::vector<std::pair<HANDLE, std::string>> Children;
-  const HANDLE Snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  PROCESSENTRY32 Entry{};
-  Entry.dwSize = sizeof Entry;
-  for (BOOL Found = Process32First(Snapshot, &Entry); Found;
-       Found = Process32Next(Snapshot, &Entry)) {
-    if (Entry.th32ParentProcessID != Parent_Id) continue;
-    const HANDLE Child =
-        OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, Entry.th32ProcessID);
-    FILETIME Began, Child_Ended, Child_Kernel, Child_User;
-    if (!Child) continue;
-    if (GetProcessTimes(Child, &Began, &Child_Ended, &Child_Kernel, &Child_User) &&
-        Time_Of(Created) <= Time_Of(Began) && Time_Of(Began) <= Time_Of(Ended))
-      Children.emplace_back(Child, Entry.szExeFile);
-    else
-      CloseHandle(Child);
-  }
-  CloseHandle(Snapshot);
-  for (const auto &[Child, Name] : Children) {
-    EXPECT_EQ(WaitForSingleObject(Child, Guard_Ms), WAIT_OBJECT_0)
-        << "a started process hangs: " << Name;
-    DWORD Code = 0;
-    GetExitCodeProcess(Child, &Code);
-    if (Code != 0) Tally(Name + " ended with " + std::to_string(Code));
-    CloseHandle(Child);
-  }
 }
 
 std::map<std::string, std::uint64_t> &Tallies() {
@@ -292,35 +200,19 @@ std::string Literal_Text(Random &R) {
   }
 }
 
-Run_Result Run_Program(const std::string &Program, const std::vector<std::string> &Arguments,
-                       const std::string &Directory, const Environment &Extra) {
-  Test_Support::Scratch_Directory Capture;
-  const std::string Out_Name = Capture / "stdout", Err_Name = Capture / "stderr";
-  const HANDLE Out = Test_Support::Inheritable_File(Out_Name, GENERIC_WRITE, CREATE_ALWAYS);
-  const HANDLE Err = Test_Support::Inheritable_File(Err_Name, GENERIC_WRITE, CREATE_ALWAYS);
-  DWORD Id = 0;
-  HANDLE Process = nullptr;
-  try {
-    Process = Start(Program, Arguments, Directory, Extra, Out, Err, &Id);
-  } catch (...) {
-    CloseHandle(Out);
-    CloseHandle(Err);
-    throw;
-  }
-  CloseHandle(Out);
-  CloseHandle(Err);
-  const bool Ended = WaitForSingleObject(Process, Guard_Ms) == WAIT_OBJECT_0;
-  if (!Ended) TerminateProcess(Process, 99);
-  Wait_For_Children(Process, Id);
-  DWORD Exit_Code = 0;
-  GetExitCodeProcess(Process, &Exit_Code);
-  CloseHandle(Process);
-  return {Exit_Code, Test_Support::Read_File(Out_Name), Test_Support::Read_File(Err_Name), Ended};
+Test_Support::Run_Result Run_Program(const std::string &Program,
+                                     const std::vector<std::string> &Arguments,
+                                     const std::string &Directory, const Environment &Extra) {
+  Test_Support::Run_Result Result = Test_Support::Run(Program, Arguments, Directory, Extra);
+  for (const auto &[Name, Code] : Test_Support::Await_Children({Result}))
+    if (Code != 0) Tally(Name + " ended with " + std::to_string(Code));
+  return Result;
 }
 
 Helper_Process::Helper_Process(const std::string &Program,
                                const std::vector<std::string> &Arguments, const Environment &Extra)
-    : Process_(Start(Program, Arguments, {}, Extra, nullptr, nullptr, nullptr)) {}
+    : Process_(
+          Test_Support::Start_Process(Program, Arguments, {}, Extra, nullptr, nullptr, nullptr)) {}
 
 Helper_Process::~Helper_Process() {
   if (WaitForSingleObject(Process_, 0) == WAIT_TIMEOUT) TerminateProcess(Process_, 99);
@@ -328,7 +220,7 @@ Helper_Process::~Helper_Process() {
 }
 
 bool Helper_Process::Wait_For_End() {
-  return WaitForSingleObject(Process_, Guard_Ms) == WAIT_OBJECT_0;
+  return WaitForSingleObject(Process_, Test_Support::Hang_Limit_Ms) == WAIT_OBJECT_0;
 }
 
 unsigned long Helper_Process::Exit_Code() const {
@@ -353,7 +245,7 @@ void Named_Event::Set() {
 
 bool Named_Event::Wait_Or_End_Of(const Helper_Process &Process) {
   const HANDLE Handles[2] = {Event_, Process.Handle()};
-  return WaitForMultipleObjects(2, Handles, FALSE, Guard_Ms) == WAIT_OBJECT_0;
+  return WaitForMultipleObjects(2, Handles, FALSE, Test_Support::Hang_Limit_Ms) == WAIT_OBJECT_0;
 }
 
 Stand_In_Server::Stand_In_Server(const std::string &Program, const std::string &Pipe,

@@ -59,20 +59,13 @@ std::string Literal_For(Random &R, std::int64_t Value);
 // A literal, a near miss or noise.
 std::string Literal_Text(Random &R);
 
-using Environment = std::vector<std::pair<std::string, std::string>>;
+using Environment = Test_Support::Environment;
 
-struct Run_Result {
-  unsigned long Exit_Code;
-  std::string Output; // standard output, bytes unchanged
-  std::string Errors; // standard error
-  bool Ended;         // false: it hung and was stopped
-};
-
-// Runs Program with Arguments (quoted as the C runtime reads them back) and
-// Extra variables in its environment, its standard output and error to
-// files; then waits until every process it started has ended too.
-Run_Result Run_Program(const std::string &Program, const std::vector<std::string> &Arguments,
-                       const std::string &Directory, const Environment &Extra);
+// Runs Program as Test_Support::Run does, then waits until every process it
+// started has ended too; those that failed are tallied.
+Test_Support::Run_Result Run_Program(const std::string &Program,
+                                     const std::vector<std::string> &Arguments,
+                                     const std::string &Directory, const Environment &Extra);
 
 // A process a test starts and ends itself, with no standard handles of ours.
 class Helper_Process {

@@ -1,12 +1,17 @@
 #include "support.hpp"
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <utility>
 
+#include <gtest/gtest.h>
 #include <windows.h>
+// windows.h first.
+#include <tlhelp32.h>
 
 namespace Test_Support {
 
@@ -104,58 +109,156 @@ std::string Program_Directory() {
   return Full.substr(0, Full.find_last_of('\\') + 1);
 }
 
-Started_Run::Started_Run(const std::string &Program, const std::vector<std::string> &Arguments,
-                         const std::string &Directory)
-    : Out_Name_(Capture_ / "stdout"), Err_Name_(Capture_ / "stderr") {
-  const HANDLE Out = Inheritable_File(Out_Name_, GENERIC_WRITE, CREATE_ALWAYS),
-               Err = Inheritable_File(Err_Name_, GENERIC_WRITE, CREATE_ALWAYS);
+namespace {
+
+// The caller's environment with Extra set over it, as a block for
+// CreateProcessA; none (the caller's own) when Extra is empty.
+std::string Environment_Block(const Environment &Extra) {
+  if (Extra.empty()) return {};
+  std::string Block;
+  char *const Own = GetEnvironmentStringsA();
+  for (const char *Entry = Own; *Entry; Entry += std::strlen(Entry) + 1) {
+    const std::string_view Text(Entry);
+    const bool Replaced = std::any_of(Extra.begin(), Extra.end(), [&](const auto &Variable) {
+      return Text.starts_with(Variable.first + "=");
+    });
+    if (!Replaced) (Block += Text) += '\0';
+  }
+  FreeEnvironmentStringsA(Own);
+  for (const auto &[Name, Value] : Extra)
+    ((Block += Name) += '=') += Value + '\0';
+  return Block + '\0';
+}
+
+unsigned long long Time_Of(const FILETIME &Time) {
+  return (static_cast<unsigned long long>(Time.dwHighDateTime) << 32) | Time.dwLowDateTime;
+}
+
+unsigned long long Creation_Time(HANDLE Process) {
+  FILETIME Times[4]{};
+  if (!GetProcessTimes(Process, &Times[0], &Times[1], &Times[2], &Times[3])) return 0;
+  return Time_Of(Times[0]);
+}
+
+// A process whose parent identifier is a run's is its child only when it was
+// created while the run lived: identifiers are reused, and the system's own
+// long-lived processes name a parent long gone.
+bool Is_Child(HANDLE Process, DWORD Parent_Id, const std::vector<Run_Result> &Parents) {
+  const unsigned long long Created = Creation_Time(Process);
+  return std::any_of(Parents.begin(), Parents.end(), [&](const Run_Result &Parent) {
+    return Parent.Process_Id == Parent_Id && Parent.Started <= Created && Created <= Parent.Ended;
+  });
+}
+
+} // namespace
+
+void *Start_Process(const std::string &Program, const std::vector<std::string> &Arguments,
+                    const std::string &Directory, const Environment &Extra, void *Output,
+                    void *Errors, unsigned long *Process_Id) {
   std::string Command_Line = Quoted(Program);
   for (const std::string &Argument : Arguments)
     (Command_Line += ' ') += Quoted(Argument);
+  std::string Block = Environment_Block(Extra);
   STARTUPINFOA Startup{};
   Startup.cb = sizeof Startup;
-  Startup.dwFlags = STARTF_USESTDHANDLES;
-  Startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  Startup.hStdOutput = Out;
-  Startup.hStdError = Err;
+  if (Output) {
+    Startup.dwFlags = STARTF_USESTDHANDLES;
+    Startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    Startup.hStdOutput = Output;
+    Startup.hStdError = Errors;
+  }
   PROCESS_INFORMATION Process{};
-  const BOOL Started =
-      CreateProcessA(Program.c_str(), Command_Line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                     Directory.empty() ? nullptr : Directory.c_str(), &Startup, &Process);
-  const DWORD Error = Started ? 0 : GetLastError();
+  // Wine now and then fails a start with an internal error while another
+  // program is starting one too; the next try succeeds.
+  for (int Attempt = 1;; ++Attempt) {
+    if (CreateProcessA(Program.c_str(), Command_Line.data(), nullptr, nullptr, Output != nullptr, 0,
+                       Block.empty() ? nullptr : Block.data(),
+                       Directory.empty() ? nullptr : Directory.c_str(), &Startup, &Process))
+      break;
+    const DWORD Error = GetLastError();
+    if (Error != ERROR_INTERNAL_ERROR || Attempt == 3)
+      throw std::runtime_error("cannot start " + Program + ": system error " +
+                               std::to_string(Error));
+  }
+  CloseHandle(Process.hThread);
+  if (Process_Id) *Process_Id = Process.dwProcessId;
+  return Process.hProcess;
+}
+
+Started_Run::Started_Run(const std::string &Program, const std::vector<std::string> &Arguments,
+                         const std::string &Directory, const Environment &Extra)
+    : Out_Name_(Capture_ / "stdout"), Err_Name_(Capture_ / "stderr") {
+  const HANDLE Out = Inheritable_File(Out_Name_, GENERIC_WRITE, CREATE_ALWAYS),
+               Err = Inheritable_File(Err_Name_, GENERIC_WRITE, CREATE_ALWAYS);
+  try {
+    Process_ = Start_Process(Program, Arguments, Directory, Extra, Out, Err, &Process_Id_);
+  } catch (...) {
+    CloseHandle(Out);
+    CloseHandle(Err);
+    throw;
+  }
   CloseHandle(Out);
   CloseHandle(Err);
-  if (!Started)
-    throw std::runtime_error("cannot start " + Program + ": system error " + std::to_string(Error));
-  CloseHandle(Process.hThread);
-  Process_ = Process.hProcess;
-  Process_Id_ = Process.dwProcessId;
 }
 
 Started_Run::~Started_Run() {
   if (Process_) {
-    WaitForSingleObject(Process_, INFINITE);
+    if (WaitForSingleObject(Process_, Hang_Limit_Ms) != WAIT_OBJECT_0)
+      TerminateProcess(Process_, 99);
     CloseHandle(Process_);
   }
 }
 
 Run_Result Started_Run::Finish() {
-  WaitForSingleObject(Process_, INFINITE);
+  const bool Hung = WaitForSingleObject(Process_, Hang_Limit_Ms) != WAIT_OBJECT_0;
+  if (Hung) {
+    TerminateProcess(Process_, 99);
+    WaitForSingleObject(Process_, Hang_Limit_Ms);
+  }
   DWORD Exit_Code = 0;
   GetExitCodeProcess(Process_, &Exit_Code);
   FILETIME Times[4]{};
   GetProcessTimes(Process_, &Times[0], &Times[1], &Times[2], &Times[3]);
   CloseHandle(std::exchange(Process_, nullptr));
-  const auto Value = [](const FILETIME &Time) {
-    return (static_cast<unsigned long long>(Time.dwHighDateTime) << 32) | Time.dwLowDateTime;
-  };
   return {Exit_Code,   Read_File(Out_Name_), Read_File(Err_Name_),
-          Process_Id_, Value(Times[0]),      Value(Times[1])};
+          Process_Id_, Time_Of(Times[0]),    Time_Of(Times[1]),
+          Hung};
 }
 
 Run_Result Run(const std::string &Program, const std::vector<std::string> &Arguments,
-               const std::string &Directory) {
-  return Started_Run(Program, Arguments, Directory).Finish();
+               const std::string &Directory, const Environment &Extra) {
+  return Started_Run(Program, Arguments, Directory, Extra).Finish();
+}
+
+std::vector<std::pair<std::string, unsigned long>>
+Await_Children(const std::vector<Run_Result> &Parents, std::string_view Except) {
+  std::vector<std::pair<std::string, unsigned long>> Ended;
+  const HANDLE Snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (Snapshot == INVALID_HANDLE_VALUE) return Ended;
+  std::vector<std::pair<HANDLE, std::string>> Children;
+  PROCESSENTRY32 Entry{};
+  Entry.dwSize = sizeof Entry;
+  for (BOOL Found = Process32First(Snapshot, &Entry); Found;
+       Found = Process32Next(Snapshot, &Entry)) {
+    if (!Except.empty() && _stricmp(Entry.szExeFile, std::string(Except).c_str()) == 0) continue;
+    const HANDLE Process =
+        OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, Entry.th32ProcessID);
+    if (!Process) continue; // ended meanwhile
+    if (Is_Child(Process, Entry.th32ParentProcessID, Parents))
+      Children.emplace_back(Process, Entry.szExeFile);
+    else
+      CloseHandle(Process);
+  }
+  CloseHandle(Snapshot);
+  for (const auto &[Child, Name] : Children) {
+    if (WaitForSingleObject(Child, Hang_Limit_Ms) != WAIT_OBJECT_0)
+      ADD_FAILURE() << "a process the client started never ended: " << Name;
+    DWORD Code = 0;
+    GetExitCodeProcess(Child, &Code);
+    Ended.emplace_back(Name, Code);
+    CloseHandle(Child);
+  }
+  return Ended;
 }
 
 } // namespace Test_Support

@@ -5,6 +5,7 @@
 #include <exception>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace Test_Support {
@@ -53,24 +54,39 @@ struct Run_Result {
   std::string Errors; // standard error
   unsigned long Process_Id;
   unsigned long long Started, Ended; // the process's times, as FILETIMEs
+  bool Hung = false;                 // stopped at the guard
 };
+
+// Variables set over the caller's environment for a started process.
+using Environment = std::vector<std::pair<std::string, std::string>>;
+
+// Far beyond any wait of a healthy run: only a hang reaches it.
+constexpr unsigned long Hang_Limit_Ms = 120'000;
 
 // Argument as the C runtime reads it back from a command line: in quotes
 // when it needs them, backslashes doubled only before a quote.
 std::string Quoted(const std::string &Argument);
 
 // Starts Program (a path) with the command line Program, then each argument
-// quoted as the C runtime reads it back; standard output and error go to
+// quoted, and Extra in its environment; Output and Error become its standard
+// handles (none of ours when null). Returns the process; throws when it
+// cannot start.
+void *Start_Process(const std::string &Program, const std::vector<std::string> &Arguments,
+                    const std::string &Directory, const Environment &Extra, void *Output,
+                    void *Errors, unsigned long *Process_Id);
+
+// Starts Program as Start_Process does; standard output and error go to
 // files (a pipe would stay open as long as any grandchild lives).
 class Started_Run {
 public:
   Started_Run(const std::string &Program, const std::vector<std::string> &Arguments,
-              const std::string &Directory = {});
+              const std::string &Directory = {}, const Environment &Extra = {});
   ~Started_Run(); // waits for the program's end
   Started_Run(const Started_Run &) = delete;
   Started_Run &operator=(const Started_Run &) = delete;
 
-  // Waits for the program's end and reads what it printed.
+  // Waits for the program's end (stopping it at the hang limit) and reads
+  // what it printed.
   Run_Result Finish();
 
 private:
@@ -81,6 +97,12 @@ private:
 };
 
 Run_Result Run(const std::string &Program, const std::vector<std::string> &Arguments,
-               const std::string &Directory = {});
+               const std::string &Directory = {}, const Environment &Extra = {});
+
+// Waits until no process started by one of the given runs is running, but
+// for those named Except, which stay. Returns each waited-for process's
+// program name and exit code; a test fails when one hangs.
+std::vector<std::pair<std::string, unsigned long>>
+Await_Children(const std::vector<Run_Result> &Parents, std::string_view Except = {});
 
 } // namespace Test_Support
