@@ -45,7 +45,7 @@ protected:
     case 2:
       return R.Bytes(R.Length(16));
     default: {
-      const std::string Name = Dir / ("s" + std::to_string(R.Below(4)) + ".c");
+      std::string Name = Dir / ("s" + std::to_string(R.Below(4)) + ".c");
       Test_Support::Write_File(Name, Source_Text(R));
       return Name;
     }
@@ -169,7 +169,7 @@ TEST_F(Request_Fuzz, TheRealServerAnswersEveryRequest) {
         std::string Text = Request(R);
         // These two would end the conversation or the server.
         if (Text == "C" || (Text[0] == 'T' && Fuzz::Literal_Value(Text.substr(1)) == 0))
-          Text = "X" + Text;
+          Text.insert(0, 1, 'X');
         if (R.Percent(3)) Text = "S" + R.Bytes(65537 + R.Below(100000));
         Fuzz::Tally(Text.size() > 65536 ? "oversized requests" : "requests");
         Requests.push_back(Text);
