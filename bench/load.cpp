@@ -79,15 +79,9 @@ int Run_Clients(const std::string &Query, const std::string &Expected, bool At_O
 } // namespace
 
 int main() {
-  const std::string Bin = Bench::Directory_Of_Program();
-  const std::string Config = Bench::Temp_Name("tez_bench_load.ini");
-  const std::string Source = Bench::Temp_Name("tez_bench_load.c");
-  const std::string Pipe = "tez_bench_load_" + std::to_string(GetCurrentProcessId());
-  Bench::Write_File(Config, "[Tez_Client]\r\nPipename=" + Pipe + "\r\nServer=" + Bin +
-                                "tez_server.exe\r\n");
-  Bench::Write_File(Source, "int f(void) { return (1; }\n");
-  const std::string Client = "\"" + Bin + "Tez_Client.exe\" \"" + Config + "\" ";
-  const std::string Query = Client + "syntax \"" + Source + "\"";
+  const Bench::Query_Setup Setup("tez_bench_load", "tez_bench_load.c",
+                                 "int f(void) { return (1; }\n");
+  const std::string &Client = Setup.Client, &Query = Setup.Query;
 
   // The first query starts the server and gives the answer every client must print.
   Run_To_End(Query, Output_Name(0));
@@ -110,8 +104,6 @@ int main() {
   Run_To_End(Client + "close", Output_Name(0));
   for (int Client = 0; Client < Clients; ++Client)
     DeleteFileA(Output_Name(Client).c_str());
-  DeleteFileA(Config.c_str());
-  DeleteFileA(Source.c_str());
 
   std::printf("%d clients at once: median %.2f s; one after another: median %.2f s (%d rounds)\n",
               Clients, Bench::Spread_Of(Figures[0]).Median, Bench::Spread_Of(Figures[1]).Median,

@@ -108,4 +108,30 @@ inline std::string Read_File(const std::string &Name) {
   return Text;
 }
 
+// A configuration for the client against the stand-in server on a pipe of
+// this process, a source file, and the command lines of a syntax query on
+// it; the files go with the object.
+struct Query_Setup {
+  Query_Setup(const std::string &Name, const std::string &Source_Name,
+              const std::string &Source_Text)
+      : Bin(Directory_Of_Program()), Config(Temp_Name(Name + ".ini")),
+        Source(Temp_Name(Source_Name)), Pipe(Name + "_" + std::to_string(GetCurrentProcessId())),
+        Client("\"" + Bin + "Tez_Client.exe\" \"" + Config + "\" "),
+        Query(Client + "syntax \"" + Source + "\"") {
+    Write_File(Config,
+               "[Tez_Client]\r\nPipename=" + Pipe + "\r\nServer=" + Bin + "tez_server.exe\r\n");
+    Write_File(Source, Source_Text);
+  }
+  ~Query_Setup() {
+    DeleteFileA(Config.c_str());
+    DeleteFileA(Source.c_str());
+  }
+  Query_Setup(const Query_Setup &) = delete;
+  Query_Setup &operator=(const Query_Setup &) = delete;
+
+  const std::string Bin, Config, Source, Pipe;
+  const std::string Client; // the client and its configuration, a blank after
+  const std::string Query;
+};
+
 } // namespace Bench

@@ -48,16 +48,10 @@ double Run(const std::string &Command_Line, const std::string &Output = "NUL") {
 } // namespace
 
 int main() {
-  const std::string Bin = Bench::Directory_Of_Program();
-  const std::string Config = Bench::Temp_Name("tez_bench_query.ini");
-  const std::string Source = Bench::Temp_Name("tez_bench_query.src");
+  const Bench::Query_Setup Setup("tez_bench_query", "tez_bench_query.src", "x\r\n");
+  const std::string &Bin = Setup.Bin, &Client = Setup.Client, &Query = Setup.Query;
+  const std::string &Pipe = Setup.Pipe, &Source = Setup.Source;
   const std::string Output = Bench::Temp_Name("tez_bench_query.out");
-  const std::string Pipe = "tez_bench_query_" + std::to_string(GetCurrentProcessId());
-  Bench::Write_File(Config, "[Tez_Client]\r\nPipename=" + Pipe + "\r\nServer=" + Bin +
-                                "tez_server.exe\r\n");
-  Bench::Write_File(Source, "x\r\n");
-  const std::string Client = "\"" + Bin + "Tez_Client.exe\" \"" + Config + "\" ";
-  const std::string Query = Client + "syntax \"" + Source + "\"";
   const std::string Raw = "\"" + Bin + "raw_client.exe\" " + Pipe + " \"S" + Source + "\"";
   const std::string Empty = "\"" + Bin + "empty_program.exe\"";
 
@@ -75,8 +69,7 @@ int main() {
   const auto Figures = Bench::Rounds(
       Rounds, {[&] { return Run(Query); }, [&] { return Run(Raw); }, [&] { return Run(Empty); }});
   Run(Client + "close");
-  for (const std::string &Name : {Config, Source, Output})
-    DeleteFileA(Name.c_str());
+  DeleteFileA(Output.c_str());
 
   std::printf("medians: client %.1f ms, raw client %.1f ms, empty program %.1f ms (%d rounds)\n",
               Bench::Spread_Of(Figures[0]).Median * 1000,
