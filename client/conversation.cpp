@@ -4,7 +4,6 @@
 #include "client/console.hpp"
 #include "client/replies.hpp"
 #include "log/log.hpp"
-#include "windows/files.hpp"
 #include "windows/windows.hpp"
 
 #include <chrono>
@@ -93,17 +92,10 @@ private:
   bool Waiting_ = false;
 };
 
-} // namespace
-
-std::string Command_Line_Program(std::string_view Path) {
-  if (Path.find_first_of(" \t") == std::string_view::npos || Path.front() == '"' ||
-      !Windows::Files::File_Exists(Path, false))
-    return std::string(Path);
-  return '"' + std::string(Path) + '"';
-}
-
-bool Connect_To_Server(std::string_view Pipe_Name, std::string_view Pipe_Length_Text,
-                       std::string_view Server_Path) {
+// The connection step proper; Connect_To_Server adds the refusal of a
+// server that is not the user's own.
+bool Connect(std::string_view Pipe_Name, std::string_view Pipe_Length_Text,
+             std::string_view Server_Path) {
   Server_Opener Opener(Pipe_Name);
   try {
     Opener.Open_Pipe();
@@ -114,14 +106,15 @@ bool Connect_To_Server(std::string_view Pipe_Name, std::string_view Pipe_Length_
     Console::Put_Line("Server not specified in configuration file");
     return false;
   }
-  if (!Windows::Files::File_Exists(Server_Path, false)) {
+  const std::optional<Windows::Program> Server =
+      Windows::Find_Program(Server_Path, Windows::Program_Value::File);
+  if (!Server) {
     Console::Put_Line("Specified server not found");
     return false;
   }
   std::string Arguments(Pipe_Name);
   if (!Pipe_Length_Text.empty()) (Arguments += ' ') += Pipe_Length_Text;
-  Windows::Create_Process(Command_Line_Program(Server_Path), Arguments, "", "", nullptr, nullptr,
-                          nullptr, false);
+  Windows::Start_Program(*Server, Arguments);
   Windows::Delay(Start_Up_Wait);
   for (int Attempt = 1; Attempt <= Open_Attempts; ++Attempt) {
     try {
@@ -132,6 +125,27 @@ bool Connect_To_Server(std::string_view Pipe_Name, std::string_view Pipe_Length_
     }
   }
   return true;
+}
+
+bool Refuse(std::string_view Found) {
+  Log::Put("Server pipe refused: " + std::string(Found));
+  Console::Put_Line("Server pipe belongs to another user");
+  return false;
+}
+
+} // namespace
+
+bool Connect_To_Server(std::string_view Pipe_Name, std::string_view Pipe_Length_Text,
+                       std::string_view Server_Path) {
+  // Nothing goes to a server that is not the user's own: it would learn the
+  // settings and the query, and choose what the editor is started with.
+  try {
+    return Connect(Pipe_Name, Pipe_Length_Text, Server_Path);
+  } catch (const Foreign_Server &Refused) {
+    return Refuse(Refused.reason());
+  } catch (const Access_Denied &) {
+    return Refuse("access denied at the open: the pipe does not let this user in");
+  }
 }
 
 void Write_To_Server(std::string_view Request) {

@@ -18,17 +18,11 @@ extern Windows::Pipe::Pipe_Handle Server_Pipe;
 extern std::int32_t Pipe_Length;
 
 // Opens the pipe, starting the server when nobody listens (not for Close).
-// False when it printed a message that ends the configuration step; true
+// False when it printed a message that ends the configuration step (among
+// them the refusal of a pipe whose server is not the user's own); true
 // otherwise, also when no connection could be made.
 bool Connect_To_Server(std::string_view Pipe_Name, std::string_view Pipe_Length_Text,
                        std::string_view Server_Path);
-
-// The program part of a command line for Path. The system reads a blank in
-// an unquoted path as the end of the program's name and may start another
-// program ("C:\Program.exe"): an existing file whose name holds a blank or a
-// tab goes in double quotes. Anything else stays as written, so that options
-// after a program and quotes of the user's own keep their meaning.
-std::string Command_Line_Program(std::string_view Path);
 
 // Logs the request, then writes it as one message.
 void Write_To_Server(std::string_view Request);

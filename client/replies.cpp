@@ -16,8 +16,10 @@ namespace {
 void Start_Editor(std::string_view Location) {
   try {
     Log::Put("Starting Editor:" + std::string(Location));
-    Windows::Create_Process(Command_Line_Program(Editor_Command), Location, "", "", nullptr,
-                            nullptr, nullptr, false);
+    const std::optional<Windows::Program> Editor =
+        Windows::Find_Program(Editor_Command, Windows::Program_Value::Command);
+    if (!Editor) throw Windows::Process_Creation_Failure();
+    Windows::Start_Program(*Editor, Location);
   } catch (const Windows::Process_Creation_Failure &) {
     Console::Put_Line("Could not start editor!");
   } catch (...) {

@@ -56,11 +56,22 @@ public:
 
   // Serves clients until none comes within the idle time or "T0" arrives.
   // One instance serves them all, so that the name never goes missing.
-  void Run() {
-    Pipe_Handle Pipe;
+  // False when the pipe could not be created, its name held by another.
+  bool Run() {
+    const Duration Idle = Duration::From_Seconds(Idle_Seconds_);
+    Pipe_Handle Pipe = New_Server_Record(Name_, Pipe_Mode::Duplex, Pipe_Size_, Idle, nullptr);
     try {
-      Open(Pipe, Name_, Pipe_Kind::Server_End, Pipe_Mode::Duplex, Pipe_Size_,
-           Duration::From_Seconds(Idle_Seconds_));
+      Create_Server(*Pipe);
+    } catch (const Failure &F) {
+      // Clients would reach whoever holds it: never serve beside it.
+      const bool Held =
+          dynamic_cast<const Name_In_Use *>(&F) || dynamic_cast<const Access_Denied *>(&F);
+      Record("failure=" + std::string(F.name()) +
+             (Held ? ": the pipe name " + Name_ + " is held already, not served" : ""));
+      return false;
+    }
+    try {
+      Connect(*Pipe);
       for (;;) {
         Record("conversation=start");
         bool Ending = false;
@@ -79,6 +90,7 @@ public:
       Record(std::string("failure=") + F.name());
     }
     Close(Pipe);
+    return true;
   }
 
 private:
@@ -222,6 +234,5 @@ int main(int argc, char **argv) {
     }
     Sleep(static_cast<DWORD>(Plan->Delay_Start * 1000));
   }
-  Stand_In(argv[1], Size, std::move(Plan)).Run();
-  return 0;
+  return Stand_In(argv[1], Size, std::move(Plan)).Run() ? 0 : 1;
 }

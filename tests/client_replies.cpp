@@ -156,12 +156,16 @@ TEST_F(Client_Run, EditorPathWithABlankIsStartedAndNothingElse) {
   EXPECT_EQ(Editor_Command_Lines(), Strings{"\"" + Spaced + "\" main.src:1:1"});
   EXPECT_EQ(Test_Support::Record_Values(Editor_Record, "module_directory"), Strings{Folder + "\\"})
       << "the editor itself ran, not the decoy";
-  // Options after the program, and quotes of the user's own, stay as written.
-  for (const std::string &Value : {Editor + " -n", "\"" + Spaced + "\" -n"}) {
+  // Options after the program, and quotes of the user's own, stay as written;
+  // a program path with a blank is found before its options too.
+  const std::string Quoted_Options = "\"" + Spaced + "\" -n";
+  for (const std::string &Value : {Editor + " -n", Quoted_Options, Spaced + " -n"}) {
     DeleteFileA(Editor_Record.c_str());
     Configure({{"Editor", Value}});
     EXPECT_EQ(Run_Client({Config, "l", Source, "1", "1"}).Output, "");
-    EXPECT_EQ(Editor_Command_Lines(), Strings{Value + " main.src:1:1"});
+    EXPECT_EQ(Editor_Command_Lines(),
+              Strings{(Value == Editor + " -n" ? Value : Quoted_Options) + " main.src:1:1"});
   }
+  EXPECT_EQ(Test_Support::Record_Values(Editor_Record, "module_directory"), Strings{Folder + "\\"});
   EXPECT_EQ(Requests()[0], "I" + Spaced) << "the setting carries the value unchanged";
 }

@@ -1,5 +1,5 @@
-// The files of dist/ that turn the client's log on and off, imported with the
-// system's own importer as a user would.
+// The files of dist/ that turn the client's log on and off, run with the
+// system's command interpreter as a user would.
 #include "log_support.hpp"
 
 #include <gtest/gtest.h>
@@ -7,23 +7,34 @@
 namespace {
 
 const char *const Key = "Software\\Orvane\\Tez_Client";
-const std::string Log_Name = "C:\\Users\\Public\\tez_client.log";
+
+std::string Local_App_Data() {
+  char Folder[MAX_PATH];
+  const DWORD Length = GetEnvironmentVariableA("LOCALAPPDATA", Folder, MAX_PATH);
+  return Length == 0 || Length >= MAX_PATH ? std::string() : std::string(Folder, Length);
+}
 
 class Log_Switch_Files : public ::testing::Test {
 protected:
   const std::string Bin = Test_Support::Program_Directory();
+  const std::string Folder = Local_App_Data() + "\\Tez_Client";
+  const std::string Log_Name = Folder + "\\tez_client.log";
   // Removes the client's settings afterwards, whatever the files did.
   const Test_Support::Log_Settings Settings{"Tez_Client"};
 
   void SetUp() override {
-    ASSERT_NE(GetFileAttributesA("C:\\Users\\Public"), INVALID_FILE_ATTRIBUTES);
-    DeleteFileA(Log_Name.c_str());
+    ASSERT_NE(Local_App_Data(), "");
+    Clear();
   }
-  void TearDown() override { DeleteFileA(Log_Name.c_str()); }
+  void TearDown() override { Clear(); }
+  void Clear() {
+    DeleteFileA(Log_Name.c_str());
+    RemoveDirectoryA(Folder.c_str());
+  }
 
-  void Import(const std::string &File) {
+  void Run_File(const std::string &File) {
     const Test_Support::Run_Result Result = Test_Support::Run(
-        "C:\\windows\\system32\\reg.exe", {"import", Bin + "..\\..\\dist\\" + File});
+        "C:\\windows\\system32\\cmd.exe", {"/c", Bin + "..\\..\\dist\\" + File});
     EXPECT_EQ(Result.Exit_Code, 0u) << File << ": " << Result.Output << Result.Errors;
   }
   // A run that needs no server: the usage text, and the log's header.
@@ -32,24 +43,30 @@ protected:
 
 } // namespace
 
-TEST_F(Log_Switch_Files, EnableLogsToThePublicFolderAndDisableStopsIt) {
-  Import("enable-log.reg");
-  DWORD Limit = 0, Size = sizeof Limit;
+TEST_F(Log_Switch_Files, EnableLogsToTheUsersOwnFolderAndDisableStopsIt) {
+  Run_File("enable-log.cmd");
+  char Value[MAX_PATH];
+  DWORD Limit = 0, Size = sizeof Limit, Value_Size = sizeof Value;
   EXPECT_EQ(
       RegGetValueA(HKEY_CURRENT_USER, Key, "Log Limit", RRF_RT_REG_DWORD, nullptr, &Limit, &Size),
       ERROR_SUCCESS);
   EXPECT_EQ(Limit, 100000u);
+  ASSERT_EQ(RegGetValueA(HKEY_CURRENT_USER, Key, "Log", RRF_RT_REG_SZ, nullptr, Value, &Value_Size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(std::string(Value), Log_Name) << "stored expanded: the client reads it as stored";
   Run_Client();
   const std::vector<std::string> Lines = Test_Support::Lines_Of(Log_Name);
   ASSERT_FALSE(Lines.empty()) << "no log in " << Log_Name;
   EXPECT_NE(Lines[0].find(") => Tez_Client version "), std::string::npos) << Lines[0];
+  Run_File("enable-log.cmd"); // again, with the folder there
 
   DeleteFileA(Log_Name.c_str());
-  Import("disable-log.reg");
+  Run_File("disable-log.cmd");
   HKEY Opened;
   const LSTATUS Status = RegOpenKeyExA(HKEY_CURRENT_USER, Key, 0, KEY_READ, &Opened);
   if (Status == ERROR_SUCCESS) RegCloseKey(Opened);
   EXPECT_EQ(Status, ERROR_FILE_NOT_FOUND) << "the key itself is gone";
   Run_Client();
   EXPECT_EQ(GetFileAttributesA(Log_Name.c_str()), INVALID_FILE_ATTRIBUTES);
+  Run_File("disable-log.cmd"); // again, with nothing to remove
 }

@@ -23,6 +23,8 @@ namespace Windows::Pipe {
 using Access_Denied = Named_Failure<"WINDOWS.PIPE.ACCESS_DENIED">;
 using Bad_Pipe = Named_Failure<"WINDOWS.PIPE.BAD_PIPE">;
 using Broken = Named_Failure<"WINDOWS.PIPE.BROKEN">;
+// The server of a client end is not the user's own (or cannot be shown to be).
+using Foreign_Server = Named_Failure<"WINDOWS.PIPE.FOREIGN_SERVER">;
 using Invalid_Name = Named_Failure<"WINDOWS.PIPE.INVALID_NAME">;
 using More_Data = Named_Failure<"WINDOWS.PIPE.MORE_DATA">;
 using Name_In_Use = Named_Failure<"WINDOWS.PIPE.NAME_IN_USE">;
@@ -123,7 +125,10 @@ void Set_Timeout(Pipe_Record &Pipe, Duration Timeout);
 // Opens the client end of an existing pipe (Timeout zero, no Callback) or
 // creates the server end and waits up to Timeout (zero: no limit) for a
 // client. Whatever Pipe designated is closed first; after any failure Pipe
-// is null.
+// is null. A client end is refused (FOREIGN_SERVER) before anything is sent
+// unless its server runs as this user, in this session, on a pipe this user
+// owns; a server end is created as the first instance of its name, owned by
+// the user and open to nobody else.
 void Open(Pipe_Handle &Pipe, std::string_view Name, Pipe_Kind Kind, Pipe_Mode Mode,
           std::int32_t Size, Duration Timeout = {}, Message_Callback Callback = nullptr);
 

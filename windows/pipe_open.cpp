@@ -2,6 +2,7 @@
 #include "windows/pipe_internal.hpp"
 
 #include <algorithm>
+#include <optional>
 
 namespace Windows::Pipe {
 
@@ -39,11 +40,15 @@ DWORD Server_Open_Mode(Pipe_Mode Mode) {
   return FILE_FLAG_OVERLAPPED | PIPE_ACCESS_DUPLEX;
 }
 
+// Nobody else may hold the name before us or add an instance of their own.
+constexpr DWORD Server_Flags = FILE_FLAG_FIRST_PIPE_INSTANCE;
+
 void Open_Client(Pipe_Record &Pipe) {
   Pipe.Handle.Reset(CreateFileA(Full_Name(Pipe).c_str(), Client_Access(Pipe.Mode),
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 Client_Flags, nullptr));
   if (!Pipe.Handle) Raise_Error(GetLastError());
+  Internal::Verify_Server(Pipe);
   DWORD Read_Mode = PIPE_READMODE_MESSAGE;
   Check(SetNamedPipeHandleState(Pipe.Handle.Get(), &Read_Mode, nullptr, nullptr), Pipe);
 }
@@ -51,9 +56,16 @@ void Open_Client(Pipe_Record &Pipe) {
 } // namespace
 
 void Create_Server(Pipe_Record &Pipe) {
-  Pipe.Handle.Reset(CreateNamedPipeA(Full_Name(Pipe).c_str(), Server_Open_Mode(Pipe.Mode),
-                                     Server_Pipe_Mode, 1, static_cast<DWORD>(Pipe.Size),
-                                     static_cast<DWORD>(Pipe.Size), 0, nullptr));
+  std::optional<Internal::Server_Security> Security;
+  try {
+    Security.emplace();
+  } catch (...) {
+    Pipe.Server->Signal.Set();
+    throw;
+  }
+  Pipe.Handle.Reset(CreateNamedPipeA(
+      Full_Name(Pipe).c_str(), Server_Open_Mode(Pipe.Mode) | Server_Flags, Server_Pipe_Mode, 1,
+      static_cast<DWORD>(Pipe.Size), static_cast<DWORD>(Pipe.Size), 0, Security->Attributes()));
   if (!Pipe.Handle) {
     const DWORD Code = GetLastError();
     Pipe.Server->Signal.Set();

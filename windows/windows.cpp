@@ -174,36 +174,6 @@ std::string Module_Directory() {
                                              : std::string(Name.substr(0, Backslash + 1));
 }
 
-void Create_Process(std::string_view Program, std::string_view Arguments,
-                    std::string_view Environment, std::string_view Directory, HANDLE Std_Input,
-                    HANDLE Std_Output, HANDLE Std_Error, bool Detached) {
-  STARTUPINFOA Startup{};
-  Startup.cb = sizeof Startup;
-  const bool Redirect = Std_Input || Std_Output || Std_Error;
-  if (Redirect) {
-    Startup.dwFlags = STARTF_USESTDHANDLES;
-    Startup.hStdInput = Std_Input ? Std_Input : GetStdHandle(STD_INPUT_HANDLE);
-    Startup.hStdOutput = Std_Output ? Std_Output : GetStdHandle(STD_OUTPUT_HANDLE);
-    Startup.hStdError = Std_Error ? Std_Error : GetStdHandle(STD_ERROR_HANDLE);
-  }
-  std::string Block;
-  if (!Environment.empty()) (Block = Environment).append(2, '\0');
-  const std::string Directory_Text(Directory);
-  const std::string Program_Text(Program);
-  std::string Command_Line;
-  if (!Arguments.empty()) (Command_Line = Program_Text + ' ').append(Arguments);
-
-  PROCESS_INFORMATION Process{};
-  const BOOL Started =
-      CreateProcessA(Arguments.empty() ? Program_Text.c_str() : nullptr,
-                     Arguments.empty() ? nullptr : Command_Line.data(), nullptr, nullptr, Redirect,
-                     Detached ? DETACHED_PROCESS : 0, Block.empty() ? nullptr : Block.data(),
-                     Directory.empty() ? nullptr : Directory_Text.c_str(), &Startup, &Process);
-  if (Started != TRUE) throw Process_Creation_Failure();
-  CloseHandle(Process.hThread);
-  CloseHandle(Process.hProcess);
-}
-
 void Delay(Duration Span) {
   if (Span.Raw > 0) Sleep(static_cast<DWORD>(std::lround(Span.Seconds() * 1000.0)));
 }

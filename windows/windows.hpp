@@ -4,6 +4,7 @@
 #include "core/failure.hpp"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -61,6 +62,36 @@ std::string Module_Directory();
 void Create_Process(std::string_view Program, std::string_view Arguments,
                     std::string_view Environment, std::string_view Directory, HANDLE Std_Input,
                     HANDLE Std_Output, HANDLE Std_Error, bool Detached);
+
+// A program that a configured value names, as it is to be started.
+struct Program {
+  std::string File;         // its full path: the file that is started, and no other
+  std::string Command_Part; // how the command line names it: quoted when it holds a blank or a tab
+  std::string Options;      // what followed the program in the value, as written
+};
+
+// How a configured value names its program.
+enum class Program_Value {
+  // The whole value is the program file, relative to the working directory;
+  // the command line names it as written.
+  File,
+  // A program, then options. The program is the quoted part of a value that
+  // begins with a double quote; otherwise the longest part up to a blank or
+  // a tab, or the whole value, that names an existing file exactly as
+  // written (no extension added). A bare name (no "\", "/" or ":") is
+  // looked for beside this program, in the system's folders and in PATH's
+  // fully qualified folders, with ".exe" added when it has no extension,
+  // and never in the working directory. The command line names the full path.
+  Command,
+};
+
+// The program Value names; none when it names no existing file.
+std::optional<Program> Find_Program(std::string_view Value, Program_Value Kind);
+
+// Starts the program's file, never one found elsewhere, with the command
+// line: its command part, its options, and, when not empty, a blank and
+// Arguments. Does not wait for it.
+void Start_Program(const Program &Program, std::string_view Arguments);
 
 // Suspends the calling thread.
 void Delay(Duration Span);

@@ -1,0 +1,143 @@
+// Whom the client trusts: only a server of its own user gets a byte, and only
+// the programs it names are started, never namesakes planted where it runs.
+#include "client_support.hpp"
+#include "log_support.hpp"
+
+#include <sddl.h>
+
+using Test_Support::Client_Run;
+using Strings = std::vector<std::string>;
+
+namespace {
+
+// A pipe under the test's name with the given security, listening for one
+// client at a time; it keeps what each client sent.
+class Squatter {
+public:
+  Squatter(const std::string &Name, const char *Security) {
+    PSECURITY_DESCRIPTOR Descriptor = nullptr;
+    EXPECT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(Security, SDDL_REVISION_1,
+                                                                     &Descriptor, nullptr));
+    SECURITY_ATTRIBUTES Attributes{sizeof Attributes, Descriptor, FALSE};
+    Pipe_ = CreateNamedPipeA(
+        ("\\\\.\\pipe\\" + Name).c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+        PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE, 1, 4096, 4096, 0, &Attributes);
+    LocalFree(Descriptor);
+    EXPECT_NE(Pipe_, INVALID_HANDLE_VALUE);
+    Listen();
+  }
+  ~Squatter() {
+    CancelIoEx(Pipe_, nullptr);
+    CloseHandle(Pipe_);
+    CloseHandle(Block_.hEvent);
+  }
+
+  // The bytes the last client left, once it has gone (none when no client
+  // came); then listens again.
+  DWORD Bytes_Left() {
+    DWORD Available = 0;
+    if (WaitForSingleObject(Block_.hEvent, 0) != WAIT_OBJECT_0) return Available;
+    PeekNamedPipe(Pipe_, nullptr, 0, nullptr, &Available, nullptr);
+    DisconnectNamedPipe(Pipe_);
+    Listen();
+    return Available;
+  }
+
+private:
+  void Listen() {
+    if (!Block_.hEvent) Block_.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ResetEvent(Block_.hEvent);
+    if (!ConnectNamedPipe(Pipe_, &Block_) && GetLastError() == ERROR_PIPE_CONNECTED)
+      SetEvent(Block_.hEvent);
+  }
+
+  HANDLE Pipe_ = INVALID_HANDLE_VALUE;
+  OVERLAPPED Block_{};
+};
+
+} // namespace
+
+TEST_F(Client_Run, APipeOfAnotherUserGetsNothingAndStartsNothing) {
+  const Test_Support::Log_Settings Settings("Tez_Client");
+  const std::string Log_Name = Dir / "client.log";
+  Settings.Set_String(HKEY_CURRENT_USER, "Log", Log_Name);
+  Configure({{"Editor", Editor}, {"Errors", "all"}});
+  {
+    Squatter Holder(Pipe, "O:S-1-5-21-1-2-3-1001D:(A;;GA;;;WD)");
+    for (const Strings &Arguments :
+         {Strings{Config, "l", Source, "1", "1"}, Strings{Config, "c"}}) {
+      const Test_Support::Run_Result Result = Test_Support::Run(Client, Arguments, Dir.Path());
+      Test_Support::Await_Children({Result});
+      EXPECT_EQ(Result.Output, "Server pipe belongs to another user\r\n");
+      EXPECT_EQ(Holder.Bytes_Left(), 0u) << "not a byte goes to it";
+      const Strings Lines = Test_Support::Lines_Of(Log_Name);
+      const auto Refused = std::count_if(Lines.begin(), Lines.end(), [](const std::string &Line) {
+        return Line.find("=> Server pipe refused: ") != std::string::npos;
+      });
+      EXPECT_EQ(Refused, 1) << ::testing::PrintToString(Lines);
+      EXPECT_TRUE(std::any_of(Lines.begin(), Lines.end(), [](const std::string &Line) {
+        return Line.find("pipe owner S-1-5-21-1-2-3-1001") != std::string::npos &&
+               Line.find("server process " + std::to_string(GetCurrentProcessId())) !=
+                   std::string::npos;
+      })) << ::testing::PrintToString(Lines);
+    }
+  }
+  EXPECT_EQ(Server_Command_Lines(), Strings{}) << "no server was started";
+  EXPECT_EQ(Editor_Command_Lines(), Strings{}) << "no editor was started";
+}
+
+TEST_F(Client_Run, OnlyTheProgramsNamedRunNeverNamesakesPlantedNearby) {
+  const auto Copy = [](const std::string &From, const std::string &To) {
+    ASSERT_TRUE(CopyFileA(From.c_str(), To.c_str(), FALSE)) << To;
+  };
+  const auto Ran_From = [this] {
+    return Test_Support::Record_Values(Editor_Record, "module_directory");
+  };
+  // The server checked in the working directory is the one started, not a
+  // namesake beside the client program.
+  Server_Script("on L\r\nreply >main.src:1:1\r\nidle 5\r\n");
+  CreateDirectoryA((Dir / "client").c_str(), nullptr);
+  Copy(Client, Dir / "client\\Tez_Client.exe");
+  Copy(Editor, Dir / "client\\tez_server.exe");
+  Copy(Server, Dir / "tez_server.exe");
+  Configure({{"Pipename", Pipe}, {"Server", "tez_server.exe"}}, false);
+  const Test_Support::Run_Result Result =
+      Test_Support::Run(Dir / "client\\Tez_Client.exe", {Config, "syntax", Source}, Dir.Path());
+  Test_Support::Await_Children({Result}, "tez_server.exe");
+  EXPECT_EQ(Server_Command_Lines(1), Strings{"tez_server.exe " + Pipe});
+  EXPECT_EQ(Ran_From(), Strings{}) << "the namesake ran";
+
+  // A bare editor name is found on PATH, never in the working directory,
+  // whatever PATH holds.
+  CreateDirectoryA((Dir / "tools").c_str(), nullptr);
+  Copy(Editor, Dir / "tools\\ed.exe");
+  Copy(Editor, Dir / "ed.exe");
+  char Path[32767];
+  const DWORD Length = GetEnvironmentVariableA("PATH", Path, sizeof Path);
+  SetEnvironmentVariableA("PATH", (".;;" + Dir / "tools;" + std::string(Path, Length)).c_str());
+  Configure({{"Editor", "ed -n"}});
+  const std::string Output = Run_Client({Config, "l", Source, "1", "1"}).Output;
+  SetEnvironmentVariableA("PATH", std::string(Path, Length).c_str());
+  EXPECT_EQ(Output, "");
+  EXPECT_EQ(Ran_From(), Strings{Dir / "tools\\"});
+  EXPECT_EQ(Editor_Command_Lines(), Strings{Dir / "tools\\ed.exe -n main.src:1:1"});
+
+  // A path is taken as written, extension included: a missing editor is not
+  // replaced by a program at its first blank.
+  DeleteFileA(Editor_Record.c_str());
+  CreateDirectoryA((Dir / "trap").c_str(), nullptr);
+  Copy(Editor, Dir / "trap\\Program.exe");
+  Configure({{"Editor", Dir / "trap\\Program Files\\Ed\\ed.exe"}});
+  EXPECT_EQ(Run_Client({Config, "l", Source, "1", "1"}).Output, "Could not start editor!\r\n");
+  EXPECT_EQ(Ran_From(), Strings{});
+}
+
+TEST_F(Client_Run, TheServerDoesNotStartBesideAPipeOfTheSameName) {
+  Configure();
+  Run_Client({Config, "syntax", Source});
+  const Test_Support::Run_Result Second = Test_Support::Run(Server, {Pipe});
+  EXPECT_EQ(Second.Exit_Code, 1u);
+  EXPECT_EQ(
+      Test_Support::Record_Values(Server_Record, "failure"),
+      Strings{"WINDOWS.PIPE.NAME_IN_USE: the pipe name " + Pipe + " is held already, not served"});
+}

@@ -1,0 +1,59 @@
+// A server end's pipe belongs to its user and is open to nobody else.
+#include "windows/pipe.hpp"
+
+#include "pipe_support.hpp"
+
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::string Text_Of(PSID Sid) {
+  char *Text = nullptr;
+  if (!Sid || !ConvertSidToStringSidA(Sid, &Text)) return "(none)";
+  std::string Result(Text);
+  LocalFree(Text);
+  return Result;
+}
+
+std::string Own_User() {
+  HANDLE Token = nullptr;
+  EXPECT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &Token));
+  alignas(TOKEN_USER) BYTE Data[256];
+  DWORD Size = 0;
+  EXPECT_TRUE(GetTokenInformation(Token, TokenUser, Data, sizeof Data, &Size));
+  CloseHandle(Token);
+  return Text_Of(reinterpret_cast<TOKEN_USER *>(Data)->User.Sid);
+}
+
+} // namespace
+
+TEST(Pipe_Security, AServerEndIsOwnedByItsUserAndOpenToItAndTheSystemOnly) {
+  using namespace Windows::Pipe;
+  Pipe_Handle Pipe = New_Server_Record(Test_Support::Unique_Pipe_Name(), Pipe_Mode::Duplex, 100,
+                                       Duration::From_Seconds(1), nullptr);
+  Create_Server(*Pipe);
+  PSID Owner = nullptr;
+  PACL Dacl = nullptr;
+  PSECURITY_DESCRIPTOR Descriptor = nullptr;
+  ASSERT_EQ(GetSecurityInfo(Pipe->Handle.Get(), SE_KERNEL_OBJECT,
+                            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &Owner, nullptr,
+                            &Dacl, nullptr, &Descriptor),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  const std::string User = Own_User();
+  EXPECT_EQ(Text_Of(Owner), User);
+  ASSERT_NE(Dacl, nullptr);
+  std::vector<std::string> Granted;
+  for (DWORD I = 0; I < Dacl->AceCount; ++I) {
+    void *Ace = nullptr;
+    ASSERT_TRUE(GetAce(Dacl, I, &Ace));
+    const auto *const Allowed = static_cast<ACCESS_ALLOWED_ACE *>(Ace);
+    ASSERT_EQ(Allowed->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+    EXPECT_EQ(Allowed->Mask & FILE_ALL_ACCESS, static_cast<DWORD>(FILE_ALL_ACCESS));
+    Granted.push_back(Text_Of(const_cast<DWORD *>(&Allowed->SidStart)));
+  }
+  EXPECT_EQ(Granted, (std::vector<std::string>{User, "S-1-5-18"}));
+  LocalFree(Descriptor);
+}
