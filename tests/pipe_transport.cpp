@@ -205,26 +205,31 @@ TEST(Pipe_Transfer, ServerReadTimesOutAndTheLaterMessageIsStillReceived) {
 
 TEST(Pipe_Transfer, AReadThatCompletesJustBeforeItsCancelKeepsItsOwnResult) {
   // The race made certain: the read has completed when the cancel looks at it.
+  // The message is written only once the read is pending, so that the read
+  // cannot complete at once instead.
   auto Pair = Connected_Pair(8);
   Overlapped_Operation &Operation = Pair.Server->Server->Read_Overlapped;
-  const auto Complete_Then_Cancel = [&](char *Buffer, DWORD &Count, DWORD &Code) {
+  std::future<void> Writing;
+  const auto Complete_Then_Cancel = [&](const std::string &Message, char *Buffer, DWORD &Count,
+                                        DWORD &Code) {
     EXPECT_FALSE(ReadFile(Pair.Server->Handle.Get(), Buffer, 8, nullptr, &Operation.Block));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
     Operation.Outstanding = true;
+    Writing = std::async(std::launch::async, [&, Message] { Send(Pair.Client, Message); });
     EXPECT_EQ(WaitForSingleObject(Operation.Event.Get(), 60000), WAIT_OBJECT_0);
     return Internal::Cancel(*Pair.Server, Operation, Count, Code);
   };
   char Buffer[8];
   DWORD Count = 0, Code = 0;
-  auto Writing = std::async(std::launch::async, [&] { Send(Pair.Client, "arrived"); });
-  EXPECT_EQ(Complete_Then_Cancel(Buffer, Count, Code), Internal::Cancel_Result::Completed);
+  EXPECT_EQ(Complete_Then_Cancel("arrived", Buffer, Count, Code),
+            Internal::Cancel_Result::Completed);
   EXPECT_EQ(std::string(Buffer, Count), "arrived");
   EXPECT_FALSE(Operation.Outstanding);
   Writing.get();
 
   // A completion with an error is that error, not a success.
-  Writing = std::async(std::launch::async, [&] { Send(Pair.Client, "0123456789"); });
-  EXPECT_EQ(Complete_Then_Cancel(Buffer, Count, Code), Internal::Cancel_Result::Failed);
+  EXPECT_EQ(Complete_Then_Cancel("0123456789", Buffer, Count, Code),
+            Internal::Cancel_Result::Failed);
   EXPECT_EQ(Code, static_cast<DWORD>(ERROR_MORE_DATA));
   EXPECT_EQ(Receive(Pair.Server), "89");
   Writing.get();
