@@ -40,19 +40,35 @@ public:
   explicit Server_Opener(std::string_view Pipe_Name) : Name_(Pipe_Name) {}
 
   void Open_Pipe() {
+    bool Busy = false;
+    Gone_ = false;
     for (;;) {
       try {
         Open(Server_Pipe, Name_, Pipe_Kind::Client_End, Pipe_Mode::Duplex, Pipe_Length);
         End_Wait("connected");
         return;
       } catch (const Name_In_Use &) {
-        Wait_For_Turn();
+        Busy = true;
+        try {
+          Wait_For_Turn();
+        } catch (const No_Server &) {
+          Gone_ = true;
+          throw;
+        }
+      } catch (const No_Server &) {
+        Gone_ = Busy;
+        End_Wait(No_Server().name());
+        throw;
       } catch (const Failure &Failed) {
         End_Wait(Failed.name());
         throw;
       }
     }
   }
+
+  // Whether the last open failed for a server that it found busy and then
+  // gone: one that ended while we waited for our turn.
+  bool Server_Gone() const { return Gone_; }
 
 private:
   using Clock = std::chrono::steady_clock;
@@ -90,6 +106,7 @@ private:
   std::string_view Name_;
   std::optional<Clock::time_point> Busy_Since_; // the first busy answer
   bool Waiting_ = false;
+  bool Gone_ = false;
 };
 
 // The connection step proper; Connect_To_Server adds the refusal of a
@@ -114,17 +131,26 @@ bool Connect(std::string_view Pipe_Name, std::string_view Pipe_Length_Text,
   }
   std::string Arguments(Pipe_Name);
   if (!Pipe_Length_Text.empty()) (Arguments += ' ') += Pipe_Length_Text;
-  Windows::Start_Program(*Server, Arguments);
-  Windows::Delay(Start_Up_Wait);
-  for (int Attempt = 1; Attempt <= Open_Attempts; ++Attempt) {
-    try {
-      Opener.Open_Pipe();
-      return true;
-    } catch (const No_Server &) {
-      Windows::Delay(Retry_Wait);
+  // Started again when it ends while we wait for our turn, as a server that
+  // never listened: other waiters may race us to it, and the one that wins
+  // serves us all. The busy limit bounds the waits, so the starts too.
+  for (;;) {
+    // It serves between queries: it must outlive this run's console and job,
+    // and never hold the output that the editor reads to its end.
+    Windows::Start_Program(*Server, Arguments,
+                           {.Hidden_Console = true, .Null_Standard_Handles = true});
+    Windows::Delay(Start_Up_Wait);
+    for (int Attempt = 1; Attempt <= Open_Attempts; ++Attempt) {
+      try {
+        Opener.Open_Pipe();
+        return true;
+      } catch (const No_Server &) {
+        if (Opener.Server_Gone()) break;
+        Windows::Delay(Retry_Wait);
+      }
     }
+    if (!Opener.Server_Gone()) return true;
   }
-  return true;
 }
 
 bool Refuse(std::string_view Found) {

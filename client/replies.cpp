@@ -19,7 +19,10 @@ void Start_Editor(std::string_view Location) {
     const std::optional<Windows::Program> Editor =
         Windows::Find_Program(Editor_Command, Windows::Program_Value::Command);
     if (!Editor) throw Windows::Process_Creation_Failure();
-    Windows::Start_Program(*Editor, Location);
+    // An editor reading our output to its end must not wait for this one
+    // too; a console editor started from a console keeps that console.
+    Windows::Start_Program(*Editor, Location,
+                           {.Null_Standard_Handles = !Windows::Standard_Output_Is_Console()});
   } catch (const Windows::Process_Creation_Failure &) {
     Console::Put_Line("Could not start editor!");
   } catch (...) {

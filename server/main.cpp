@@ -83,7 +83,8 @@ public:
         // Written before the instance takes its next client or goes: whoever
         // can connect again, or finds the name gone, finds the mark.
         Record("conversation=end");
-        if (Ending) break;
+        if (Ending || (Script_ && Script_->Conversations && ++Served_ >= *Script_->Conversations))
+          break;
         Reconnect(Pipe, Duration::From_Seconds(Idle_Seconds_));
       }
     } catch (const Failure &F) {
@@ -210,6 +211,7 @@ private:
   std::int32_t Pipe_Size_;               // the pipe's buffers and the longest request
   std::optional<Server::Script> Script_; // none: real answers
   double Idle_Seconds_;
+  int Served_ = 0;
   std::vector<char> Buffer_;
 };
 

@@ -31,6 +31,8 @@ Script Load_Script(const std::string &File_Name) {
       Result.Never_Create = Number();
     else if (Word == "idle")
       Result.Idle = Number();
+    else if (Word == "serve")
+      Result.Conversations = static_cast<int>(Number());
     else if (Word == "on")
       Result.Rules.push_back({Rest, {}});
     else if (Word == "reply")

@@ -5,6 +5,7 @@
 //   delay_start S   wait S seconds before creating the pipe
 //   never_create S  never create the pipe; exit after S seconds
 //   idle S          wait at most S seconds for the next client (default 300)
+//   serve N         end after N conversations, with clients still waiting
 //   on PREFIX       the actions below answer requests beginning with PREFIX
 //                   ("on" alone: any request); the first matching rule wins
 //   reply TEXT      one reply message: the rest of the line, as it stands
@@ -37,6 +38,7 @@ struct Script {
   double Delay_Start = 0.0;
   std::optional<double> Never_Create;
   std::optional<double> Idle;
+  std::optional<int> Conversations;
   std::vector<Rule> Rules;
 
   // The actions for Request, or none when no rule matches.

@@ -143,7 +143,8 @@ void Connect(Pipe_Record &Pipe);
 // Waits until an instance of the pipe Name is free for a client, at most
 // Timeout (zero: no limit), with the system's own wait. It opens nothing: an
 // Open that follows may still find the instance taken by a quicker client.
-// TIMEOUT when none came free in time; NO_SERVER when nobody serves the name.
+// TIMEOUT when none came free in time; NO_SERVER when nobody serves the name,
+// also when the server ends during the wait.
 void Wait_For_Instance(std::string_view Name, Duration Timeout);
 
 // Server end: ends the conversation with the connected client and waits up to

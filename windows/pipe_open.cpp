@@ -161,6 +161,10 @@ void Wait_For_Instance(std::string_view Name, Duration Timeout) {
   if (WaitNamedPipeA(Full_Name(Name).c_str(), std::max<DWORD>(Milliseconds, 1)) == TRUE) return;
   const DWORD Code = GetLastError();
   if (Code == ERROR_SEM_TIMEOUT) throw Pipe::Timeout();
+  // A server that ends while we wait: some systems say so with "handles
+  // closed" where others say "not found". Either way the pipe is gone.
+  constexpr DWORD Handles_Closed = 676; // ERROR_HANDLES_CLOSED
+  if (Code == Handles_Closed) throw No_Server();
   Raise_Error(Code);
 }
 

@@ -1,6 +1,7 @@
 #include "windows/windows.hpp"
 
 #include "windows/files.hpp"
+#include "windows/handle.hpp"
 
 #include <vector>
 
@@ -114,17 +115,87 @@ std::optional<Program> Find_Program(std::string_view Value, Program_Value Kind) 
   return std::nullopt;
 }
 
-void Start_Program(const Program &Program, std::string_view Arguments) {
+namespace {
+
+// The NUL device, inheritable, for all three standard handles: a started
+// program must not keep the caller's output open (its reader waits for the
+// end of it) nor read the caller's input.
+class Null_Handles {
+public:
+  Null_Handles() {
+    SECURITY_ATTRIBUTES Inherited{sizeof Inherited, nullptr, TRUE};
+    Device_.Reset(CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, &Inherited, OPEN_EXISTING, 0,
+                              nullptr));
+    if (!Device_) throw Process_Creation_Failure("the NUL device cannot be opened");
+    SIZE_T Size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &Size);
+    Storage_.resize(Size);
+    List_ = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(Storage_.data());
+    if (!InitializeProcThreadAttributeList(List_, 1, 0, &Size))
+      throw Process_Creation_Failure("no attribute list");
+    Handle_ = Device_.Get();
+    // Only this handle is inherited, whatever else of ours is inheritable.
+    if (!UpdateProcThreadAttribute(List_, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &Handle_,
+                                   sizeof Handle_, nullptr, nullptr)) {
+      DeleteProcThreadAttributeList(List_);
+      throw Process_Creation_Failure("no handle list");
+    }
+  }
+  ~Null_Handles() { DeleteProcThreadAttributeList(List_); }
+  Null_Handles(const Null_Handles &) = delete;
+  Null_Handles &operator=(const Null_Handles &) = delete;
+
+  void Fill(STARTUPINFOEXA &Startup) const {
+    Startup.StartupInfo.dwFlags |= STARTF_USESTDHANDLES;
+    Startup.StartupInfo.hStdInput = Startup.StartupInfo.hStdOutput = Startup.StartupInfo.hStdError =
+        Handle_;
+    Startup.lpAttributeList = List_;
+  }
+
+private:
+  File_Handle Device_;
+  HANDLE Handle_ = nullptr;
+  std::vector<char> Storage_;
+  LPPROC_THREAD_ATTRIBUTE_LIST List_ = nullptr;
+};
+
+} // namespace
+
+void Start_Program(const Program &Program, std::string_view Arguments,
+                   const Start_Options &Options) {
   std::string Command_Line = Program.Command_Part + Program.Options;
   if (!Arguments.empty()) (Command_Line += ' ').append(Arguments);
-  STARTUPINFOA Startup{};
-  Startup.cb = sizeof Startup;
+  STARTUPINFOEXA Startup{};
+  Startup.StartupInfo.cb = sizeof Startup.StartupInfo;
+  std::optional<Null_Handles> Null;
+  DWORD Flags = CREATE_NEW_PROCESS_GROUP | CREATE_BREAKAWAY_FROM_JOB;
+  if (Options.Hidden_Console) Flags |= CREATE_NO_WINDOW;
+  if (Options.Null_Standard_Handles) {
+    Null.emplace().Fill(Startup);
+    Startup.StartupInfo.cb = sizeof Startup;
+    Flags |= EXTENDED_STARTUPINFO_PRESENT;
+  }
   PROCESS_INFORMATION Process{};
-  if (CreateProcessA(Program.File.c_str(), Command_Line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                     nullptr, &Startup, &Process) != TRUE)
-    throw Process_Creation_Failure();
+  const auto Start = [&] {
+    return CreateProcessA(Program.File.c_str(), Command_Line.data(), nullptr, nullptr,
+                          Null.has_value(), Flags, nullptr, nullptr, &Startup.StartupInfo,
+                          &Process) == TRUE;
+  };
+  bool Started = Start();
+  // A job that allows no breakaway refuses it: its owner has decided that
+  // what runs in it ends with it.
+  if (!Started && GetLastError() == ERROR_ACCESS_DENIED) {
+    Flags &= ~static_cast<DWORD>(CREATE_BREAKAWAY_FROM_JOB);
+    Started = Start();
+  }
+  if (!Started) throw Process_Creation_Failure();
   CloseHandle(Process.hThread);
   CloseHandle(Process.hProcess);
+}
+
+bool Standard_Output_Is_Console() {
+  return GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) == FILE_TYPE_CHAR;
 }
 
 void Create_Process(std::string_view Program, std::string_view Arguments,

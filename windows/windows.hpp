@@ -88,10 +88,25 @@ enum class Program_Value {
 // The program Value names; none when it names no existing file.
 std::optional<Program> Find_Program(std::string_view Value, Program_Value Kind);
 
+// How a started program is set apart from its starter.
+struct Start_Options {
+  // A console of its own that is never shown, instead of the caller's.
+  bool Hidden_Console = false;
+  // The NUL device for its standard handles, and no other handle inherited.
+  bool Null_Standard_Handles = false;
+};
+
 // Starts the program's file, never one found elsewhere, with the command
 // line: its command part, its options, and, when not empty, a blank and
-// Arguments. Does not wait for it.
-void Start_Program(const Program &Program, std::string_view Arguments);
+// Arguments. Does not wait for it. The program lives a life of its own: in a
+// process group of its own (a console's close or break event for the caller
+// is not its), and outside the caller's job unless the job forbids that.
+void Start_Program(const Program &Program, std::string_view Arguments,
+                   const Start_Options &Options = {});
+
+// True when standard output is a console (a character device), false when
+// it is a pipe or a file, which a reader may be reading to its end.
+bool Standard_Output_Is_Console();
 
 // Suspends the calling thread.
 void Delay(Duration Span);

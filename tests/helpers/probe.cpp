@@ -2,7 +2,7 @@
 // the file named by TEZ_PROBE_RECORD, one "key=value" line each (an
 // "argument" line for each argument as the C runtime split the command line),
 // ending with "end". It also stands in for an editor, which is started with a
-// location.
+// location, and may stay open as an editor does.
 #include "windows/windows.hpp"
 
 #include <cstdlib>
@@ -30,6 +30,12 @@ std::string Standard_Input() {
 int main(int argc, char **argv) {
   const char *const Record_Name = std::getenv("TEZ_PROBE_RECORD");
   if (!Record_Name) return 3;
+  // An editor that stays open, until the test sets the event TEZ_PROBE_HOLD;
+  // it records nothing before.
+  if (const char *const Hold = std::getenv("TEZ_PROBE_HOLD")) {
+    const HANDLE Event = OpenEventA(SYNCHRONIZE, FALSE, Hold);
+    if (Event) WaitForSingleObject(Event, 120'000);
+  }
   char Directory[MAX_PATH] = "";
   GetCurrentDirectoryA(MAX_PATH, Directory);
   const char *const Variable = std::getenv("TEZ_PROBE_VARIABLE");
