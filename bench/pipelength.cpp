@@ -27,7 +27,6 @@ void Patch(HANDLE Process, void *Address, unsigned char Byte) {
 // are read from a breakpoint on the system's exit routine, which lies at the
 // same address in every process.
 std::size_t Peak_Working_Set(const std::string &Command_Line) {
-  // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): an address, not a call
   const auto Exit =
       reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "RtlExitUserProcess"));
   std::size_t Peak = 0;
