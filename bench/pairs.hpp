@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -74,6 +75,44 @@ inline void Print_Result(const char *Name, const Spread &S) {
   std::printf("%s ratio %.3f\n", Name, S.Median);
 }
 
+// Runs Command_Line to its end, its standard output and error into the file
+// Output ("NUL": away), and returns the seconds from its start to its end.
+// Flags go to CreateProcessA; Until_End, when given, is what waits for the
+// end. The benchmark ends when the run cannot start or exits with non-zero.
+inline double Run(const std::string &Command_Line, const std::string &Output = "NUL",
+                  DWORD Flags = 0,
+                  const std::function<void(const PROCESS_INFORMATION &)> &Until_End = nullptr) {
+  SECURITY_ATTRIBUTES Security{sizeof Security, nullptr, TRUE};
+  const HANDLE Out = CreateFileA(Output.c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, &Security,
+                                 CREATE_ALWAYS, 0, nullptr);
+  STARTUPINFOA Startup{};
+  Startup.cb = sizeof Startup;
+  Startup.dwFlags = STARTF_USESTDHANDLES;
+  Startup.hStdOutput = Startup.hStdError = Out;
+  Startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  PROCESS_INFORMATION Process{};
+  std::string Line = Command_Line;
+  DWORD Exit_Code = 1;
+  const double Run_Seconds = Seconds([&] {
+    if (!CreateProcessA(nullptr, Line.data(), nullptr, nullptr, TRUE, Flags, nullptr, nullptr,
+                        &Startup, &Process)) {
+      std::printf("cannot start (error %lu): %s\n", GetLastError(), Command_Line.c_str());
+      std::exit(1);
+    }
+    if (Until_End) Until_End(Process);
+    WaitForSingleObject(Process.hProcess, INFINITE);
+  });
+  GetExitCodeProcess(Process.hProcess, &Exit_Code);
+  CloseHandle(Process.hThread);
+  CloseHandle(Process.hProcess);
+  CloseHandle(Out);
+  if (Exit_Code != 0) {
+    std::printf("exit code %lu: %s\n", Exit_Code, Command_Line.c_str());
+    std::exit(1);
+  }
+  return Run_Seconds;
+}
+
 // A scratch file name under the temporary directory.
 inline std::string Temp_Name(const std::string &Name) {
   char Temp[MAX_PATH];
@@ -109,17 +148,18 @@ inline std::string Read_File(const std::string &Name) {
 }
 
 // A configuration for the client against the stand-in server on a pipe of
-// this process, a source file, and the command lines of a syntax query on
-// it; the files go with the object.
+// this process (with Extra_Keys, lines ended by CR LF, after its own), a
+// source file, and the command lines of a syntax query on it; the files go
+// with the object.
 struct Query_Setup {
   Query_Setup(const std::string &Name, const std::string &Source_Name,
-              const std::string &Source_Text)
+              const std::string &Source_Text, const std::string &Extra_Keys = "")
       : Bin(Directory_Of_Program()), Config(Temp_Name(Name + ".ini")),
         Source(Temp_Name(Source_Name)), Pipe(Name + "_" + std::to_string(GetCurrentProcessId())),
         Client("\"" + Bin + "Tez_Client.exe\" \"" + Config + "\" "),
         Query(Client + "syntax \"" + Source + "\"") {
-    Write_File(Config,
-               "[Tez_Client]\r\nPipename=" + Pipe + "\r\nServer=" + Bin + "tez_server.exe\r\n");
+    Write_File(Config, "[Tez_Client]\r\nPipename=" + Pipe + "\r\nServer=" + Bin +
+                           "tez_server.exe\r\n" + Extra_Keys);
     Write_File(Source, Source_Text);
   }
   ~Query_Setup() {

@@ -9,43 +9,7 @@
 #include <cstdio>
 #include <string>
 
-namespace {
-
 constexpr int Rounds = 100;
-
-// Seconds from start to end of one run, its output into Output ("NUL": away).
-double Run(const std::string &Command_Line, const std::string &Output = "NUL") {
-  SECURITY_ATTRIBUTES Security{sizeof Security, nullptr, TRUE};
-  const HANDLE Out = CreateFileA(Output.c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, &Security,
-                                 CREATE_ALWAYS, 0, nullptr);
-  STARTUPINFOA Startup{};
-  Startup.cb = sizeof Startup;
-  Startup.dwFlags = STARTF_USESTDHANDLES;
-  Startup.hStdOutput = Startup.hStdError = Out;
-  Startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  PROCESS_INFORMATION Process{};
-  std::string Line = Command_Line;
-  DWORD Exit_Code = 1;
-  const double Seconds = Bench::Seconds([&] {
-    if (!CreateProcessA(nullptr, Line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &Startup,
-                        &Process)) {
-      std::printf("cannot start (error %lu): %s\n", GetLastError(), Command_Line.c_str());
-      std::exit(1);
-    }
-    WaitForSingleObject(Process.hProcess, INFINITE);
-  });
-  GetExitCodeProcess(Process.hProcess, &Exit_Code);
-  CloseHandle(Process.hThread);
-  CloseHandle(Process.hProcess);
-  CloseHandle(Out);
-  if (Exit_Code != 0) {
-    std::printf("exit code %lu: %s\n", Exit_Code, Command_Line.c_str());
-    std::exit(1);
-  }
-  return Seconds;
-}
-
-} // namespace
 
 int main() {
   const Bench::Query_Setup Setup("tez_bench_query", "tez_bench_query.src", "x\r\n");
@@ -56,6 +20,7 @@ int main() {
   const std::string Empty = "\"" + Bin + "empty_program.exe\"";
 
   // The first query starts the server; then both clients must print the same.
+  using Bench::Run;
   Run(Query);
   Run(Query, Output);
   const std::string Client_Output = Bench::Read_File(Output);

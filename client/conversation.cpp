@@ -27,7 +27,8 @@ const Duration Retry_Wait = Duration::From_Raw(Duration::Units_Per_Second);
 // is waited for.
 constexpr std::chrono::seconds Busy_Limit{30};
 
-// Reused for every reply; its contents are never read beyond what arrived.
+// Reused for every reply, grown only by a longer one; its contents are never
+// read beyond what arrived.
 std::vector<char> Reply_Buffer;
 
 // Opens Server_Pipe. A server that is up but busy with another client (its
@@ -180,10 +181,8 @@ void Write_To_Server(std::string_view Request) {
 }
 
 std::string Read_From_Server() {
-  Check_Handle(Server_Pipe);
-  // The pipe was opened with Pipe_Length: its own size is the one to hold.
-  Reply_Buffer.resize(static_cast<std::size_t>(Server_Pipe->Size));
-  const std::int32_t Count = Read(Server_Pipe, Reply_Buffer);
+  // The pipe was opened with Pipe_Length: its own size bounds the reply.
+  const std::int32_t Count = Read_Message(Server_Pipe, Reply_Buffer);
   return std::string(Reply_Buffer.data(), static_cast<std::size_t>(Count));
 }
 

@@ -51,8 +51,7 @@ public:
       : Name_(std::move(Name)), Size_(Size), Pipe_Size_(std::max(Size, Least_Pipe_Size)),
         Script_(std::move(Plan)),
         Idle_Seconds_(Script_ ? Script_->Idle.value_or(Default_Idle_Seconds)
-                              : Default_Idle_Seconds),
-        Buffer_(static_cast<std::size_t>(Pipe_Size_)) {}
+                              : Default_Idle_Seconds) {}
 
   // Serves clients until none comes within the idle time or "T0" arrives.
   // One instance serves them all, so that the name never goes missing.
@@ -111,7 +110,7 @@ private:
   }
 
   std::string Receive(const Pipe_Handle &Pipe, Duration Timeout = {}) {
-    const std::int32_t Count = Read(Pipe, Buffer_, Timeout);
+    const std::int32_t Count = Read_Message(Pipe, Buffer_, Timeout);
     return std::string(Buffer_.data(), static_cast<std::size_t>(Count));
   }
 
@@ -212,7 +211,7 @@ private:
   std::optional<Server::Script> Script_; // none: real answers
   double Idle_Seconds_;
   int Served_ = 0;
-  std::vector<char> Buffer_;
+  std::vector<char> Buffer_; // grows to the longest request yet
 };
 
 } // namespace

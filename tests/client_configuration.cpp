@@ -96,6 +96,24 @@ TEST_F(Client_Run, RepliesOfExactlyPipelengthBytesFitOneMoreDoesNot) {
   EXPECT_EQ(Requests(), (Strings{"Sa", "C", "S" + Source})) << "no closing request after it";
 }
 
+TEST_F(Client_Run, RepliesAroundTheFirstReadSizeGrowTheBufferUpToPipelength) {
+  std::string Replies, Expected;
+  const std::size_t First = Windows::Pipe::First_Read_Size;
+  for (const std::size_t Length : {First - 1, First, First + 1, std::size_t{10000}}) {
+    std::string Text(Length, ' ');
+    for (std::size_t I = 0; I < Length; ++I)
+      Text[I] = static_cast<char>('a' + I % 23);
+    Replies += "reply " + Text + "\r\n";
+    Expected += Text + "\r\n";
+  }
+  Server_Script("on Sa\r\n" + Replies + "on S\r\noversize 10001\r\nidle 5\r\n");
+  Configure({{"Pipelength", "10000"}});
+  Test_Support::Write_File(Dir / "a", "");
+  EXPECT_EQ(Run_Client({Config, "syntax", "a"}).Output, Expected);
+  EXPECT_EQ(Run_Client({Config, "syntax", Source}).Output, "") << "too long: log only";
+  EXPECT_EQ(Requests(), (Strings{"Sa", "C", "S" + Source})) << "no closing request after it";
+}
+
 TEST_F(Client_Run, UnexpectedFailureDuringTheSettingsIsAnnounced) {
   Server_Script("on E\r\noversize 2000\r\nidle 5\r\n");
   Configure({{"Errors", "x"}, {"Format", "y"}});

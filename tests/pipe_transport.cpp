@@ -174,6 +174,43 @@ TEST(Pipe_Transfer, LongerMessageIsMoreDataWithItsHeadInTheBuffer) {
   Writing.get();
 }
 
+TEST(Pipe_Transfer, GrowingReadTakesMessagesUpToSizeAndOfALongerOneNoMore) {
+  constexpr std::size_t First = First_Read_Size, Size = 2 * First + 100;
+  const auto Message = [](std::size_t Length) {
+    std::string Text(Length, ' ');
+    for (std::size_t I = 0; I < Length; ++I)
+      Text[I] = static_cast<char>('a' + I % 23);
+    return Text;
+  };
+  auto Pair = Connected_Pair(static_cast<std::int32_t>(Size));
+  for (const bool Server_Reads : {false, true}) {
+    const Pipe_Handle &To = Server_Reads ? Pair.Server : Pair.Client;
+    const Pipe_Handle &From = Server_Reads ? Pair.Client : Pair.Server;
+    std::vector<char> Buffer;
+    for (const std::size_t Length : {First - 1, First, First + 1, Size}) {
+      Send(From, Message(Length));
+      const auto Count = static_cast<std::size_t>(Read_Message(To, Buffer));
+      EXPECT_EQ(std::string(Buffer.data(), Count), Message(Length));
+    }
+    const char *const Grown = Buffer.data();
+    Send(From, "short");
+    EXPECT_EQ(Read_Message(To, Buffer), 5);
+    EXPECT_EQ(Buffer.data(), Grown) << "the buffer is reused";
+    if (Server_Reads) {
+      EXPECT_FALSE(Signal_Is_Set(*Pair.Server)) << "growing is no failure";
+    }
+
+    auto Writing = std::async(std::launch::async, [&] { Send(From, Message(Size + 3)); });
+    EXPECT_THROW(Read_Message(To, Buffer), More_Data);
+    EXPECT_EQ(std::string(Buffer.data(), Size), Message(Size));
+    if (Server_Reads) {
+      EXPECT_TRUE(Signal_Is_Set(*Pair.Server));
+    }
+    EXPECT_EQ(Receive(To), Message(Size + 3).substr(Size)) << "the rest stays in the pipe";
+    Writing.get();
+  }
+}
+
 TEST(Pipe_Transfer, ClosingOneEndBreaksTheOther) {
   auto Pair = Connected_Pair();
   Close(Pair.Client);

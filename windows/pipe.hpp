@@ -12,6 +12,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Named pipes in message mode, both ends. A client end opens a pipe another
 // process created and works synchronously; a server end creates one instance,
@@ -163,6 +164,15 @@ void Close(Pipe_Handle &Pipe) noexcept;
 // end takes no time-out. MORE_DATA for a message longer than Size, with its
 // first Size bytes in Buffer and the rest left in the pipe.
 std::int32_t Read(const Pipe_Handle &Pipe, std::span<char> Buffer, Duration Timeout = {});
+
+// As Read, into a Buffer that grows to the message instead of holding Size
+// bytes from the start: a reply costs what arrives, not what the pipe
+// allows. An empty Buffer starts at First_Read_Size bytes (or Size); it never
+// shrinks, so that reusing it allocates only for a longer message. MORE_DATA
+// as for Read, with the first Size bytes in Buffer.
+constexpr std::size_t First_Read_Size = 4096;
+std::int32_t Read_Message(const Pipe_Handle &Pipe, std::vector<char> &Buffer,
+                          Duration Timeout = {});
 
 // Sends Length bytes from Data as one message.
 void Write(const Pipe_Handle &Pipe, const void *Data, std::int32_t Length);
