@@ -2,6 +2,8 @@
 
 #include "windows/pipe.hpp"
 
+#include <vector>
+
 // Shared by the transport's own sources only.
 namespace Windows::Pipe::Internal {
 
@@ -26,13 +28,13 @@ void Verify_Server(const Pipe_Record &Pipe);
 class Server_Security {
 public:
   Server_Security();
-  ~Server_Security();
   Server_Security(const Server_Security &) = delete;
   Server_Security &operator=(const Server_Security &) = delete;
   SECURITY_ATTRIBUTES *Attributes() { return &Attributes_; }
 
 private:
-  PSECURITY_DESCRIPTOR Descriptor_ = nullptr;
+  std::vector<BYTE> User_, Acl_;
+  SECURITY_DESCRIPTOR Descriptor_{};
   SECURITY_ATTRIBUTES Attributes_{};
 };
 

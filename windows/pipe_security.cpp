@@ -1,23 +1,12 @@
 #include "windows/pipe.hpp"
 #include "windows/pipe_internal.hpp"
 
-#include <memory>
-#include <optional>
+#include <cstring>
 #include <vector>
-
-// windows.h first: these rely on it.
-#include <aclapi.h>
-#include <sddl.h>
 
 namespace Windows::Pipe {
 
 namespace {
-
-// Memory the security calls allocate for their caller.
-struct Local_Free {
-  void operator()(void *Memory) const noexcept { LocalFree(Memory); }
-};
-template <typename T> using Local_Memory = std::unique_ptr<T, Local_Free>;
 
 using Sid_Bytes = std::vector<BYTE>;
 
@@ -27,11 +16,18 @@ Sid_Bytes Copy_Of(PSID Sid) {
   return Sid_Bytes(Bytes, Bytes + GetLengthSid(Sid));
 }
 
+// The usual text of a SID, "S-1-5-21-...", for the log.
 std::string Image(const Sid_Bytes &Sid) {
-  if (Sid.empty()) return "unknown";
-  char *Text = nullptr;
-  if (!ConvertSidToStringSidA(const_cast<BYTE *>(Sid.data()), &Text)) return "unreadable";
-  const Local_Memory<char> Owned(Text);
+  if (Sid.size() < 8) return "unknown";
+  std::uint64_t Authority = 0;
+  for (int I = 2; I < 8; ++I)
+    Authority = Authority << 8 | Sid[static_cast<std::size_t>(I)];
+  std::string Text = "S-" + std::to_string(Sid[0]) + "-" + std::to_string(Authority);
+  for (std::size_t At = 8; At + 4 <= Sid.size(); At += 4) {
+    std::uint32_t Part = 0;
+    std::memcpy(&Part, Sid.data() + At, sizeof Part);
+    Text += "-" + std::to_string(Part);
+  }
   return Text;
 }
 
@@ -69,6 +65,23 @@ const Token_Identity &Own_Identity() {
   return Identity;
 }
 
+// The owner of a kernel object. False when it cannot be read; true with an
+// empty Owner when the object has none.
+bool Owner_Of(HANDLE Object, Sid_Bytes &Owner) {
+  DWORD Size = 0;
+  GetKernelObjectSecurity(Object, OWNER_SECURITY_INFORMATION, nullptr, 0, &Size);
+  std::vector<BYTE> Descriptor(Size);
+  PSID Sid = nullptr;
+  BOOL Defaulted = FALSE;
+  if (Size == 0 ||
+      !GetKernelObjectSecurity(Object, OWNER_SECURITY_INFORMATION, Descriptor.data(), Size,
+                               &Size) ||
+      !GetSecurityDescriptorOwner(Descriptor.data(), &Sid, &Defaulted))
+    return false;
+  Owner = Copy_Of(Sid);
+  return !Sid || !Owner.empty();
+}
+
 } // namespace
 
 namespace Internal {
@@ -86,13 +99,8 @@ void Verify_Server(const Pipe_Record &Pipe) {
                               ProcessIdToSessionId(GetCurrentProcessId(), &Own_Session);
   // Windows always names an owner; a pipe made without security attributes
   // under some other systems has none, and the other two checks decide.
-  PSID Owner_Sid = nullptr;
-  PSECURITY_DESCRIPTOR Descriptor = nullptr;
-  const bool Owner_Known =
-      GetSecurityInfo(Pipe.Handle.Get(), SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &Owner_Sid,
-                      nullptr, nullptr, nullptr, &Descriptor) == ERROR_SUCCESS;
-  const Local_Memory<void> Owned_Descriptor(Descriptor);
-  const Sid_Bytes Owner = Copy_Of(Owner_Sid);
+  Sid_Bytes Owner;
+  const bool Owner_Known = Owner_Of(Pipe.Handle.Get(), Owner);
 
   const char *Refusal = nullptr;
   if (Own.User.empty() || Server.User.empty())
@@ -101,34 +109,35 @@ void Verify_Server(const Pipe_Record &Pipe) {
     Refusal = "the server runs as another user";
   else if (!Sessions_Known || Session != Own_Session)
     Refusal = "the server runs in another session";
-  else if (!Owner_Known || (Owner_Sid && Owner.empty()))
+  else if (!Owner_Known)
     Refusal = "the pipe's owner cannot be verified";
   else if (!Owner.empty() && Owner != Own.User && Owner != Own.Owner)
     Refusal = "the pipe belongs to another user";
   if (!Refusal) return;
   throw Foreign_Server(std::string(Refusal) + ": server process " + std::to_string(Process_Id) +
                        " of user " + Image(Server.User) + ", pipe owner " +
-                       (Owner_Sid ? Image(Owner) : std::string("none")));
+                       (Owner.empty() ? std::string("none") : Image(Owner)));
 }
 
 Server_Security::Server_Security() {
   const Sid_Bytes &User = Own_Identity().User;
   if (User.empty()) throw Unknown_Error("the user's identity cannot be read");
-  const std::string Sid = Image(User);
+  // S-1-5-18, the system.
+  static const SID System{SID_REVISION, 1, SECURITY_NT_AUTHORITY, {SECURITY_LOCAL_SYSTEM_RID}};
+  User_ = User;
+  Acl_.resize(sizeof(ACL) + 2 * sizeof(ACCESS_ALLOWED_ACE) + User_.size() + sizeof System);
+  auto *const Acl = reinterpret_cast<ACL *>(Acl_.data());
   // Owned by the user; only the user and the system may open it.
-  const std::string Text = "O:" + Sid + "D:P(A;;FA;;;" + Sid + ")(A;;FA;;;SY)";
-  PSECURITY_DESCRIPTOR Made = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(Text.c_str(), SDDL_REVISION_1, &Made,
-                                                            nullptr))
+  if (!InitializeSecurityDescriptor(&Descriptor_, SECURITY_DESCRIPTOR_REVISION) ||
+      !InitializeAcl(Acl, static_cast<DWORD>(Acl_.size()), ACL_REVISION) ||
+      !AddAccessAllowedAce(Acl, ACL_REVISION, FILE_ALL_ACCESS, User_.data()) ||
+      !AddAccessAllowedAce(Acl, ACL_REVISION, FILE_ALL_ACCESS, const_cast<SID *>(&System)) ||
+      !SetSecurityDescriptorOwner(&Descriptor_, User_.data(), FALSE) ||
+      !SetSecurityDescriptorDacl(&Descriptor_, TRUE, Acl, FALSE))
     Raise_Error(GetLastError());
-  Descriptor_ = Made;
   Attributes_.nLength = sizeof Attributes_;
-  Attributes_.lpSecurityDescriptor = Descriptor_;
+  Attributes_.lpSecurityDescriptor = &Descriptor_;
   Attributes_.bInheritHandle = FALSE;
-}
-
-Server_Security::~Server_Security() {
-  LocalFree(Descriptor_);
 }
 
 } // namespace Internal
