@@ -1,9 +1,10 @@
-# Builds the release zip as scripts/package does and unpacks it with unzip
-# into UNPACK_DIR, for the test that runs the program from it; fails when the
-# zip lacks a file it must hold or its SHA256.txt does not match the program.
+# Builds the zips as scripts/package does, the release zip and the tests zip,
+# and unpacks the release zip with unzip into UNPACK_DIR, for the test that
+# runs the program from it; fails when the zip lacks a file it must hold or
+# its SHA256.txt does not match the program.
 # cmake -DBUILD_DIR=... -DSOURCE_DIR=... -DPACKAGE=<file name without .zip>
 #       -DUNPACK_DIR=... -P release_zip.cmake
-file(REMOVE ${BUILD_DIR}/${PACKAGE}.zip)
+file(REMOVE ${BUILD_DIR}/${PACKAGE}.zip ${BUILD_DIR}/${PACKAGE}-tests.zip)
 execute_process(COMMAND cpack --config ${BUILD_DIR}/CPackConfig.cmake -B ${BUILD_DIR}
                 WORKING_DIRECTORY ${BUILD_DIR} RESULT_VARIABLE result OUTPUT_VARIABLE output
                 ERROR_VARIABLE output)

@@ -1,5 +1,5 @@
-// The files of dist/ that turn the client's log on and off, imported with the
-// system's own importer as a user would.
+// The files of dist/ that turn the client's log on and off (they lie beside
+// the programs), imported with the system's own importer as a user would.
 #include "log_support.hpp"
 
 #include <gtest/gtest.h>
@@ -22,8 +22,8 @@ protected:
   void TearDown() override { DeleteFileA(Log_Name.c_str()); }
 
   void Import(const std::string &File) {
-    const Test_Support::Run_Result Result = Test_Support::Run(
-        "C:\\windows\\system32\\reg.exe", {"import", Bin + "..\\..\\dist\\" + File});
+    const Test_Support::Run_Result Result =
+        Test_Support::Run("C:\\windows\\system32\\reg.exe", {"import", Bin + File});
     EXPECT_EQ(Result.Exit_Code, 0u) << File << ": " << Result.Output << Result.Errors;
   }
   // A run that needs no server: the usage text, and the log's header.
