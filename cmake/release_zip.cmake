@@ -31,3 +31,9 @@ string(STRIP "${recorded}" recorded)
 if(NOT recorded STREQUAL "${hash}  Tez_Client.exe")
   message(FATAL_ERROR "SHA256.txt says ${recorded}, the program's SHA-256 is ${hash}")
 endif()
+# Behind a byte-order mark Windows misses a section on the first line; a
+# comment first keeps the example safe however an editor saves it.
+file(READ ${unpacked}/tez.ini.example start LIMIT 4 HEX)
+if(NOT start MATCHES "^(efbbbf)?3b")
+  message(FATAL_ERROR "tez.ini.example must begin with a comment line (;)")
+endif()
