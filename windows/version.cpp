@@ -18,9 +18,9 @@ std::string Own_File_Name;
 HMODULE Own_Module = nullptr;
 std::uint32_t Translation = 0x040904E4;
 
-// One block of the version resource: a 16-bit length (the whole block), value
-// length (bytes; characters for text) and type (1: text), the key, the value
-// and the child blocks, key aside each on a 4-byte boundary of the resource.
+// One block of the version resource: 16-bit lengths of the whole block and of
+// its value (bytes; characters for text), its type (1: text), then its key,
+// value and child blocks; the value and each child start on a 4-byte boundary.
 struct Block {
   std::wstring_view Key;
   std::size_t Value = 0, Value_Bytes = 0, Children = 0, End = 0;
