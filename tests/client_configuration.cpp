@@ -18,7 +18,8 @@ TEST_F(Client_Run, SettingsGoInTheirFixedOrderBeforeTheQuery) {
   EXPECT_EQ(Result.Output, "");
   EXPECT_EQ(Requests(), (Strings{"Ee", "Ff", "Ied.exe -n", "Xcc", "PC:\\src;D:\\lib", "T60", "Uu",
                                  "S" + Source, "C"}));
-  EXPECT_EQ(Server_Command_Lines(), Strings{Server + " " + Pipe}) << "one start only";
+  EXPECT_EQ(Server_Command_Lines(), Strings{Test_Support::Quoted(Server) + " " + Pipe})
+      << "one start only";
 }
 
 TEST_F(Client_Run, EmptySettingsAreNotSent) {
@@ -78,7 +79,8 @@ TEST_F(Client_Run, PipelengthIsPassedToTheServerAsTyped) {
     Configure({{"Pipename", Own_Pipe}, {"Server", Server}, {"Pipelength", Text}}, false);
     // Ignored by both: replies of 1000 bytes still fit.
     EXPECT_EQ(Run_Client({Config, "syntax", Source}).Output, std::string(1000, 'k') + "\r\n");
-    EXPECT_EQ(Server_Command_Lines().back(), Server + " " + Own_Pipe + " " + Text);
+    EXPECT_EQ(Server_Command_Lines().back(),
+              Test_Support::Quoted(Server) + " " + Own_Pipe + " " + Text);
     Configure({{"Pipename", Own_Pipe}}, false);
     Run_Client({Config, "close"});
   }
@@ -91,7 +93,7 @@ TEST_F(Client_Run, RepliesOfExactlyPipelengthBytesFitOneMoreDoesNot) {
   // A source named relative to the client's directory makes the request "Sa".
   Test_Support::Write_File(Dir / "a", "");
   EXPECT_EQ(Run_Client({Config, "syntax", "a"}).Output, std::string(50, 'a') + "\r\n");
-  EXPECT_EQ(Server_Command_Lines().front(), Server + " " + Pipe + " 50");
+  EXPECT_EQ(Server_Command_Lines().front(), Test_Support::Quoted(Server) + " " + Pipe + " 50");
   EXPECT_EQ(Run_Client({Config, "syntax", Source}).Output, "") << "too long: log only";
   EXPECT_EQ(Requests(), (Strings{"Sa", "C", "S" + Source})) << "no closing request after it";
 }

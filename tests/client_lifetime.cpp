@@ -137,7 +137,7 @@ TEST_F(Client_Run, OutputReadToItsEndEndsWithTheClientNotWithWhatItStarted) {
   EXPECT_EQ(Editor_Command_Lines(), Strings{}) << "the editor was still open at the end";
   SetEvent(Hold.Get());
   Test_Support::Await_Children({Location}, "tez_server.exe");
-  EXPECT_EQ(Editor_Command_Lines(), Strings{Editor + " main.src:1:1"});
+  EXPECT_EQ(Editor_Command_Lines(), Strings{Test_Support::Quoted(Editor) + " main.src:1:1"});
   EXPECT_EQ(Server_Command_Lines().size(), 1u) << "the server lived on after the first end";
 }
 

@@ -13,8 +13,8 @@ protected:
   void SetUp() override {
     Client_Run::SetUp();
     SetEnvironmentVariableA("TEZ_SERVER_SCRIPT", nullptr);
-    // The demo's sample, relative to the client's (and so the server's) directory.
-    std::ifstream In(Bin + "..\\..\\demo\\sample.c", std::ios::binary);
+    // The demo's sample, which lies beside the programs.
+    std::ifstream In(Bin + "sample.c", std::ios::binary);
     std::ostringstream Text;
     Text << In.rdbuf();
     ASSERT_FALSE(Text.str().empty());
@@ -35,7 +35,7 @@ TEST_F(Real_Server_Run, TheDemoQueries) {
             "sample.c:10:11: reference to total_count\r\n"
             "sample.c:17:10: reference to total_count\r\n");
   EXPECT_EQ(Run_Client({Config, "location", "sample.c", "15", "3"}).Output, "");
-  EXPECT_EQ(Editor_Command_Lines(), Strings{Editor + " sample.c:6:5"});
+  EXPECT_EQ(Editor_Command_Lines(), Strings{Test_Support::Quoted(Editor) + " sample.c:6:5"});
   EXPECT_EQ(Run_Client({Config, "unused", "sample.c"}).Output,
             "sample.c:4:13: warning: title is never used\r\n"
             "sample.c:8:7: warning: unused_local is never used\r\n");

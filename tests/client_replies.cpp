@@ -20,7 +20,8 @@ TEST_F(Client_Run, EveryKindOfReplyWithAnEditor) {
   // Two editors, running side by side: in either order.
   Strings Started = Editor_Command_Lines();
   std::sort(Started.begin(), Started.end());
-  EXPECT_EQ(Started, (Strings{Editor + " main.src:3:7", Editor + " main.src:9:1"}));
+  EXPECT_EQ(Started, (Strings{Test_Support::Quoted(Editor) + " main.src:3:7",
+                              Test_Support::Quoted(Editor) + " main.src:9:1"}));
   EXPECT_EQ(Requests(), (Strings{"I" + Editor, "R" + Source + "<3,7>", "C"}));
 }
 
@@ -35,7 +36,7 @@ TEST_F(Client_Run, SettingsRepliesArePrintedEvenWithAnEditor) {
   Server_Script("on I\r\nreply >editor noted\r\non L\r\nreply >main.src:2:2\r\nidle 5\r\n");
   Configure({{"Editor", Editor}});
   EXPECT_EQ(Run_Client({Config, "l", Source, "2", "2"}).Output, ">editor noted\r\n");
-  EXPECT_EQ(Editor_Command_Lines(), Strings{Editor + " main.src:2:2"});
+  EXPECT_EQ(Editor_Command_Lines(), Strings{Test_Support::Quoted(Editor) + " main.src:2:2"});
 }
 
 TEST_F(Client_Run, AnEditorThatCannotStartIsReportedAndRepliesGoOn) {
@@ -164,7 +165,8 @@ TEST_F(Client_Run, EditorPathWithABlankIsStartedAndNothingElse) {
     Configure({{"Editor", Value}});
     EXPECT_EQ(Run_Client({Config, "l", Source, "1", "1"}).Output, "");
     EXPECT_EQ(Editor_Command_Lines(),
-              Strings{(Value == Editor + " -n" ? Value : Quoted_Options) + " main.src:1:1"});
+              Strings{(Value == Editor + " -n" ? Test_Support::Quoted(Editor) + " -n" : Quoted_Options) +
+                      " main.src:1:1"});
   }
   EXPECT_EQ(Test_Support::Record_Values(Editor_Record, "module_directory"), Strings{Folder + "\\"});
   EXPECT_EQ(Requests()[0], "I" + Spaced) << "the setting carries the value unchanged";

@@ -120,7 +120,8 @@ TEST_F(Client_Run, OnlyTheProgramsNamedRunNeverNamesakesPlantedNearby) {
   SetEnvironmentVariableA("PATH", std::string(Path, Length).c_str());
   EXPECT_EQ(Output, "");
   EXPECT_EQ(Ran_From(), Strings{Dir / "tools\\"});
-  EXPECT_EQ(Editor_Command_Lines(), Strings{Dir / "tools\\ed.exe -n main.src:1:1"});
+  EXPECT_EQ(Editor_Command_Lines(),
+            Strings{Test_Support::Quoted(Dir / "tools\\ed.exe") + " -n main.src:1:1"});
 
   // A path is taken as written, extension included: a missing editor is not
   // replaced by a program at its first blank.

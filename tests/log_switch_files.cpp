@@ -1,5 +1,6 @@
 // The files of dist/ that turn the client's log on and off, run with the
-// system's command interpreter as a user would.
+// system's command interpreter as a user would (they lie beside the
+// programs).
 #include "log_support.hpp"
 
 #include <gtest/gtest.h>
@@ -34,7 +35,7 @@ protected:
 
   void Run_File(const std::string &File) {
     const Test_Support::Run_Result Result = Test_Support::Run(
-        "C:\\windows\\system32\\cmd.exe", {"/c", Bin + "..\\..\\dist\\" + File});
+        "C:\\windows\\system32\\cmd.exe", {"/d", "/c", "call", Bin + File});
     EXPECT_EQ(Result.Exit_Code, 0u) << File << ": " << Result.Output << Result.Errors;
   }
   // A run that needs no server: the usage text, and the log's header.

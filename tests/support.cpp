@@ -55,6 +55,13 @@ std::string Quoted(const std::string &Argument) {
   return Result + "\"";
 }
 
+std::string As_Given(const std::string &Command_Line, const std::string &Program) {
+  const std::string Wine_Form = "\"" + Program + "\"";
+  if (Program.find(' ') == std::string::npos || !Command_Line.starts_with(Wine_Form))
+    return Command_Line;
+  return Program + Command_Line.substr(Wine_Form.size());
+}
+
 HANDLE Inheritable_File(const std::string &Name, DWORD Access, DWORD Disposition) {
   SECURITY_ATTRIBUTES Security{sizeof Security, nullptr, TRUE};
   return CreateFileA(Name.c_str(), Access, FILE_SHARE_READ | FILE_SHARE_WRITE, &Security,

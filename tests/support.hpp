@@ -64,8 +64,14 @@ using Environment = std::vector<std::pair<std::string, std::string>>;
 constexpr unsigned long Hang_Limit_Ms = 120'000;
 
 // Argument as the C runtime reads it back from a command line: in quotes
-// when it needs them, backslashes doubled only before a quote.
+// when it needs them, backslashes doubled only before a quote. For a program
+// path, also how the client names it on a command line.
 std::string Quoted(const std::string &Argument);
+
+// A started program's command line as given, when it began with Program
+// left bare although its path holds a blank: Wine puts such a program in
+// quotes, Windows passes the command line on unchanged.
+std::string As_Given(const std::string &Command_Line, const std::string &Program);
 
 // Starts Program (a path) with the command line Program, then each argument
 // quoted, and Extra in its environment; Output and Error become its standard

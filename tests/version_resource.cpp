@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 using namespace Windows::Version;
 
 namespace {
@@ -60,4 +62,43 @@ TEST_F(Version_Test, FilesWithoutAVersionResource) {
   const Value Root = Query_Value("\\", Own_File());
   EXPECT_EQ(Root.Length, sizeof(VS_FIXEDFILEINFO));
   EXPECT_EQ(static_cast<const VS_FIXEDFILEINFO *>(Root.Pointer)->dwSignature, 0xFEEF04BDu);
+}
+
+namespace {
+
+// What the system's version calls (VERSION.dll) read: the value's bytes as
+// long as they report; none when they fail.
+std::optional<std::string> System_Value(const std::string &File, const std::string &Sub_Block) {
+  DWORD Ignored = 0;
+  const DWORD Size = GetFileVersionInfoSizeA(File.c_str(), &Ignored);
+  std::string Data(Size, '\0');
+  void *Pointer = nullptr;
+  UINT Length = 0;
+  if (Size == 0 || !GetFileVersionInfoA(File.c_str(), 0, Size, Data.data()) ||
+      !VerQueryValueA(Data.data(), Sub_Block.c_str(), &Pointer, &Length))
+    return std::nullopt;
+  return std::string(static_cast<const char *>(Pointer), Length);
+}
+
+std::optional<std::string> Own_Value(const std::string &File, const std::string &Sub_Block) {
+  try {
+    const Value Found = Query_Value(Sub_Block, File);
+    return std::string(static_cast<const char *>(Found.Pointer), Found.Length);
+  } catch (const No_Version_Info &) {
+    return std::nullopt;
+  }
+}
+
+} // namespace
+
+TEST_F(Version_Test, ReadsWhatTheSystemsVersionCallsRead) {
+  for (const std::string &File :
+       {Own_File(), Directory + "Tez_Client.exe", Directory + "tez_probe.exe"})
+    for (const char *const Sub_Block :
+         {"\\", "\\VarFileInfo\\Translation", "\\StringFileInfo\\040904E4\\ProductName",
+          "\\stringfileinfo\\040904e4\\productversion", "\\StringFileInfo\\040704B0\\ProductName",
+          "\\StringFileInfo\\040904E4\\Long1000", "\\StringFileInfo\\040904E4\\Empty",
+          "\\StringFileInfo\\040904E4\\Missing"})
+      EXPECT_EQ(Own_Value(File, Sub_Block), System_Value(File, Sub_Block))
+          << File << " " << Sub_Block;
 }

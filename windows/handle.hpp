@@ -51,7 +51,15 @@ struct Object_Handle_Traits {
   static void Close(Type H) { ::CloseHandle(H); }
 };
 
+// Modules loaded by the caller (as data, too): "none" is null.
+struct Library_Handle_Traits {
+  using Type = HMODULE;
+  static constexpr Type None() { return nullptr; }
+  static void Close(Type H) { ::FreeLibrary(H); }
+};
+
 using File_Handle = Unique_Handle<File_Handle_Traits>;
 using Object_Handle = Unique_Handle<Object_Handle_Traits>;
+using Library_Handle = Unique_Handle<Library_Handle_Traits>;
 
 } // namespace Windows
