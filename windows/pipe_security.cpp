@@ -31,53 +31,49 @@ std::string Image(const Sid_Bytes &Sid) {
   return Text;
 }
 
-std::vector<BYTE> Token_Information(HANDLE Token, TOKEN_INFORMATION_CLASS Class) {
+// What a token tells of Class, read in one call for the SID-sized answers
+// asked for here: the check runs at every query.
+Sid_Bytes Token_Sid(HANDLE Token, TOKEN_INFORMATION_CLASS Class) {
+  alignas(TOKEN_USER) BYTE Data[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
   DWORD Size = 0;
-  GetTokenInformation(Token, Class, nullptr, 0, &Size);
-  std::vector<BYTE> Data(Size);
-  if (Size == 0 || !GetTokenInformation(Token, Class, Data.data(), Size, &Size)) return {};
-  return Data;
+  if (!GetTokenInformation(Token, Class, Data, sizeof Data, &Size)) return {};
+  // TOKEN_USER and TOKEN_OWNER both begin with the SID's address.
+  return Class == TokenUser ? Copy_Of(reinterpret_cast<const TOKEN_USER *>(Data)->User.Sid)
+                            : Copy_Of(reinterpret_cast<const TOKEN_OWNER *>(Data)->Owner);
 }
 
-// The user of a process's token, and its default owner for new objects;
-// empty where the system does not tell.
-struct Token_Identity {
-  Sid_Bytes User;
-  Sid_Bytes Owner;
-};
-
-Token_Identity Identity_Of(HANDLE Process) {
+Sid_Bytes Token_Sid_Of(HANDLE Process, TOKEN_INFORMATION_CLASS Class) {
   HANDLE Token = nullptr;
   if (!OpenProcessToken(Process, TOKEN_QUERY, &Token)) return {};
   const Object_Handle Owned(Token);
-  Token_Identity Identity;
-  const std::vector<BYTE> User = Token_Information(Token, TokenUser);
-  if (!User.empty())
-    Identity.User = Copy_Of(reinterpret_cast<const TOKEN_USER *>(User.data())->User.Sid);
-  const std::vector<BYTE> Owner = Token_Information(Token, TokenOwner);
-  if (!Owner.empty())
-    Identity.Owner = Copy_Of(reinterpret_cast<const TOKEN_OWNER *>(Owner.data())->Owner);
-  return Identity;
+  return Token_Sid(Token, Class);
 }
 
-const Token_Identity &Own_Identity() {
-  static const Token_Identity Identity = Identity_Of(GetCurrentProcess());
-  return Identity;
+const Sid_Bytes &Own_User() {
+  static const Sid_Bytes User = Token_Sid_Of(GetCurrentProcess(), TokenUser);
+  return User;
+}
+
+// The user's default owner for new objects: for an elevated user, the
+// Administrators group.
+const Sid_Bytes &Own_Default_Owner() {
+  static const Sid_Bytes Owner = Token_Sid_Of(GetCurrentProcess(), TokenOwner);
+  return Owner;
 }
 
 // The owner of a kernel object. False when it cannot be read; true with an
 // empty Owner when the object has none.
 bool Owner_Of(HANDLE Object, Sid_Bytes &Owner) {
+  std::vector<BYTE> Descriptor(SECURITY_DESCRIPTOR_MIN_LENGTH + SECURITY_MAX_SID_SIZE);
   DWORD Size = 0;
-  GetKernelObjectSecurity(Object, OWNER_SECURITY_INFORMATION, nullptr, 0, &Size);
-  std::vector<BYTE> Descriptor(Size);
+  while (!GetKernelObjectSecurity(Object, OWNER_SECURITY_INFORMATION, Descriptor.data(),
+                                  static_cast<DWORD>(Descriptor.size()), &Size)) {
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || Size <= Descriptor.size()) return false;
+    Descriptor.resize(Size);
+  }
   PSID Sid = nullptr;
   BOOL Defaulted = FALSE;
-  if (Size == 0 ||
-      !GetKernelObjectSecurity(Object, OWNER_SECURITY_INFORMATION, Descriptor.data(), Size,
-                               &Size) ||
-      !GetSecurityDescriptorOwner(Descriptor.data(), &Sid, &Defaulted))
-    return false;
+  if (!GetSecurityDescriptorOwner(Descriptor.data(), &Sid, &Defaulted)) return false;
   Owner = Copy_Of(Sid);
   return !Sid || !Owner.empty();
 }
@@ -87,13 +83,13 @@ bool Owner_Of(HANDLE Object, Sid_Bytes &Owner) {
 namespace Internal {
 
 void Verify_Server(const Pipe_Record &Pipe) {
-  const Token_Identity &Own = Own_Identity();
+  const Sid_Bytes &Own = Own_User();
   ULONG Process_Id = 0, Session = 0;
   DWORD Own_Session = 0;
-  Token_Identity Server;
+  Sid_Bytes Server_User;
   if (GetNamedPipeServerProcessId(Pipe.Handle.Get(), &Process_Id)) {
     const Object_Handle Process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, Process_Id));
-    if (Process) Server = Identity_Of(Process.Get());
+    if (Process) Server_User = Token_Sid_Of(Process.Get(), TokenUser);
   }
   const bool Sessions_Known = GetNamedPipeServerSessionId(Pipe.Handle.Get(), &Session) &&
                               ProcessIdToSessionId(GetCurrentProcessId(), &Own_Session);
@@ -103,24 +99,24 @@ void Verify_Server(const Pipe_Record &Pipe) {
   const bool Owner_Known = Owner_Of(Pipe.Handle.Get(), Owner);
 
   const char *Refusal = nullptr;
-  if (Own.User.empty() || Server.User.empty())
+  if (Own.empty() || Server_User.empty())
     Refusal = "the server's user cannot be verified";
-  else if (Server.User != Own.User)
+  else if (Server_User != Own)
     Refusal = "the server runs as another user";
   else if (!Sessions_Known || Session != Own_Session)
     Refusal = "the server runs in another session";
   else if (!Owner_Known)
     Refusal = "the pipe's owner cannot be verified";
-  else if (!Owner.empty() && Owner != Own.User && Owner != Own.Owner)
+  else if (!Owner.empty() && Owner != Own && Owner != Own_Default_Owner())
     Refusal = "the pipe belongs to another user";
   if (!Refusal) return;
   throw Foreign_Server(std::string(Refusal) + ": server process " + std::to_string(Process_Id) +
-                       " of user " + Image(Server.User) + ", pipe owner " +
+                       " of user " + Image(Server_User) + ", pipe owner " +
                        (Owner.empty() ? std::string("none") : Image(Owner)));
 }
 
 Server_Security::Server_Security() {
-  const Sid_Bytes &User = Own_Identity().User;
+  const Sid_Bytes &User = Own_User();
   if (User.empty()) throw Unknown_Error("the user's identity cannot be read");
   // S-1-5-18, the system.
   static const SID System{SID_REVISION, 1, SECURITY_NT_AUTHORITY, {SECURITY_LOCAL_SYSTEM_RID}};
