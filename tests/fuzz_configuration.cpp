@@ -33,7 +33,8 @@ bool Is_Own_Line(const std::string &Line) {
                               "Unexpected error",
                               "Could not start editor!",
                               "Unknown command",
-                              "Source file not found."};
+                              "Source file not found.",
+                              "Server pipe belongs to another user"};
     const std::string Usage = Test_Support::Usage_Text;
     for (std::size_t Start = 0; Start < Usage.size();) {
       const std::size_t End = Usage.find("\r\n", Start);

@@ -87,10 +87,9 @@ std::optional<std::string> Program_File(std::string_view Name) {
   return Full_Path(File);
 }
 
-std::optional<Program> Found(std::optional<std::string> File, std::string_view Options) {
+std::optional<Program> Found(const std::optional<std::string> &File, std::string_view Options) {
   if (!File) return std::nullopt;
-  Program Found{*File, Command_Part(*File), std::string(Options)};
-  return Found;
+  return Program{*File, Command_Part(*File), std::string(Options)};
 }
 
 } // namespace
@@ -110,7 +109,7 @@ std::optional<Program> Find_Program(std::string_view Value, Program_Value Kind) 
   for (std::size_t End = Value.size(); End > 0; --End) {
     if (End < Value.size() && !(Is_Blank(Value[End]) && !Is_Blank(Value[End - 1]))) continue;
     if (std::optional<std::string> File = Program_File(Value.substr(0, End)))
-      return Found(std::move(File), Value.substr(End));
+      return Found(File, Value.substr(End));
   }
   return std::nullopt;
 }
