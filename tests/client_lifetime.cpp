@@ -156,7 +156,8 @@ TEST_F(Client_Run, AServerEndingWhileClientsWaitForItLosesNoQuery) {
 TEST_F(Client_Run, AClientThatStartedTheServerStartsItAgainWhenAnotherClosesIt) {
   // The query starts the server, which listens only later; a close comes in
   // first and holds the server while the query waits its turn, then ends it.
-  Server_Script("delay_start 0.5\r\non T\r\npause 2\r\non S\r\nreply answered\r\nidle 60\r\n");
+  // The close holds it across the query's later attempts to open.
+  Server_Script("delay_start 0.5\r\non T\r\npause 5\r\non S\r\nreply answered\r\nidle 60\r\n");
   Configure();
   Test_Support::Started_Run Query(Client, {Config, "syntax", Source}, Dir.Path());
   const std::string Name = "\\\\.\\pipe\\" + Pipe;
