@@ -177,9 +177,17 @@ void Start_Program(const Program &Program, std::string_view Arguments,
   }
   PROCESS_INFORMATION Process{};
   const auto Start = [&] {
-    return CreateProcessA(Program.File.c_str(), Command_Line.data(), nullptr, nullptr,
-                          Null.has_value(), Flags, nullptr, nullptr, &Startup.StartupInfo,
-                          &Process) == TRUE;
+    // Some systems (Wine) now and then fail a start with an internal error
+    // while another program starts one too; the next try succeeds. Overlapping
+    // queries start servers at once.
+    for (int Attempt = 1; Attempt <= 3; ++Attempt) {
+      if (CreateProcessA(Program.File.c_str(), Command_Line.data(), nullptr, nullptr,
+                         Null.has_value(), Flags, nullptr, nullptr, &Startup.StartupInfo,
+                         &Process) == TRUE)
+        return true;
+      if (GetLastError() != ERROR_INTERNAL_ERROR) break;
+    }
+    return false;
   };
   bool Started = Start();
   // A job that allows no breakaway refuses it: its owner has decided that
