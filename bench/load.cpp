@@ -22,18 +22,7 @@ public:
     SECURITY_ATTRIBUTES Security{sizeof Security, nullptr, TRUE};
     const HANDLE Out = CreateFileA(Output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &Security,
                                    CREATE_ALWAYS, 0, nullptr);
-    STARTUPINFOA Startup{};
-    Startup.cb = sizeof Startup;
-    Startup.dwFlags = STARTF_USESTDHANDLES;
-    Startup.hStdOutput = Startup.hStdError = Out;
-    Startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    PROCESS_INFORMATION Process{};
-    std::string Line = Command_Line;
-    if (!CreateProcessA(nullptr, Line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &Startup,
-                        &Process)) {
-      std::printf("cannot start (error %lu): %s\n", GetLastError(), Command_Line.c_str());
-      std::exit(1);
-    }
+    const PROCESS_INFORMATION Process = Bench::Start(Command_Line, Out);
     CloseHandle(Out);
     CloseHandle(Process.hThread);
     Process_ = Process.hProcess;

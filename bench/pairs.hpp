@@ -75,6 +75,24 @@ inline void Print_Result(const char *Name, const Spread &S) {
   std::printf("%s ratio %.3f\n", Name, S.Median);
 }
 
+// Starts Command_Line with its standard output and error on Out (an
+// inheritable handle). The benchmark ends when it cannot start.
+inline PROCESS_INFORMATION Start(const std::string &Command_Line, HANDLE Out, DWORD Flags = 0) {
+  STARTUPINFOA Startup{};
+  Startup.cb = sizeof Startup;
+  Startup.dwFlags = STARTF_USESTDHANDLES;
+  Startup.hStdOutput = Startup.hStdError = Out;
+  Startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  PROCESS_INFORMATION Process{};
+  std::string Line = Command_Line;
+  if (!CreateProcessA(nullptr, Line.data(), nullptr, nullptr, TRUE, Flags, nullptr, nullptr,
+                      &Startup, &Process)) {
+    std::printf("cannot start (error %lu): %s\n", GetLastError(), Command_Line.c_str());
+    std::exit(1);
+  }
+  return Process;
+}
+
 // Runs Command_Line to its end, its standard output and error into the file
 // Output ("NUL": away), and returns the seconds from its start to its end.
 // Flags go to CreateProcessA; Until_End, when given, is what waits for the
@@ -85,20 +103,10 @@ inline double Run(const std::string &Command_Line, const std::string &Output = "
   SECURITY_ATTRIBUTES Security{sizeof Security, nullptr, TRUE};
   const HANDLE Out = CreateFileA(Output.c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, &Security,
                                  CREATE_ALWAYS, 0, nullptr);
-  STARTUPINFOA Startup{};
-  Startup.cb = sizeof Startup;
-  Startup.dwFlags = STARTF_USESTDHANDLES;
-  Startup.hStdOutput = Startup.hStdError = Out;
-  Startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   PROCESS_INFORMATION Process{};
-  std::string Line = Command_Line;
   DWORD Exit_Code = 1;
   const double Run_Seconds = Seconds([&] {
-    if (!CreateProcessA(nullptr, Line.data(), nullptr, nullptr, TRUE, Flags, nullptr, nullptr,
-                        &Startup, &Process)) {
-      std::printf("cannot start (error %lu): %s\n", GetLastError(), Command_Line.c_str());
-      std::exit(1);
-    }
+    Process = Start(Command_Line, Out, Flags);
     if (Until_End) Until_End(Process);
     WaitForSingleObject(Process.hProcess, INFINITE);
   });

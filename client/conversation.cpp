@@ -43,27 +43,24 @@ public:
   void Open_Pipe() {
     bool Busy = false;
     Gone_ = false;
-    for (;;) {
-      try {
-        Open(Server_Pipe, Name_, Pipe_Kind::Client_End, Pipe_Mode::Duplex, Pipe_Length);
-        End_Wait("connected");
-        return;
-      } catch (const Name_In_Use &) {
-        Busy = true;
+    try {
+      for (;;) {
         try {
-          Wait_For_Turn();
-        } catch (const No_Server &) {
-          Gone_ = true;
+          Open(Server_Pipe, Name_, Pipe_Kind::Client_End, Pipe_Mode::Duplex, Pipe_Length);
+          End_Wait("connected");
+          return;
+        } catch (const Name_In_Use &) {
+          Busy = true;
+        } catch (const Failure &Failed) {
+          End_Wait(Failed.name());
           throw;
         }
-      } catch (const No_Server &) {
-        Gone_ = Busy;
-        End_Wait(No_Server().name());
-        throw;
-      } catch (const Failure &Failed) {
-        End_Wait(Failed.name());
-        throw;
+        Wait_For_Turn();
       }
+    } catch (const No_Server &) {
+      // Found busy, then gone: it ended while we waited for our turn.
+      Gone_ = Busy;
+      throw;
     }
   }
 

@@ -12,17 +12,6 @@ using Strings = std::vector<std::string>;
 
 namespace {
 
-Run_Result Result_Of(HANDLE Process, DWORD Process_Id, std::string Output) {
-  DWORD Exit_Code = 0;
-  GetExitCodeProcess(Process, &Exit_Code);
-  FILETIME Times[4]{};
-  GetProcessTimes(Process, &Times[0], &Times[1], &Times[2], &Times[3]);
-  const auto Time = [](const FILETIME &T) {
-    return (static_cast<unsigned long long>(T.dwHighDateTime) << 32) | T.dwLowDateTime;
-  };
-  return {Exit_Code, std::move(Output), {}, Process_Id, Time(Times[0]), Time(Times[1])};
-}
-
 // Runs Program inside a job that kills what is left in it when it closes, as
 // an IDE runs its tools, and closes the job once the program has ended.
 // Active is how many processes the job still held then.
@@ -57,8 +46,8 @@ Run_Result Run_In_Job(const std::string &Program, const Strings &Arguments,
   EXPECT_TRUE(QueryInformationJobObject(Job.Get(), JobObjectBasicAccountingInformation, &Accounting,
                                         sizeof Accounting, nullptr));
   Active = Accounting.ActiveProcesses;
-  Run_Result Result =
-      Result_Of(Process.hProcess, Process.dwProcessId, Test_Support::Read_File(Capture / "stdout"));
+  Run_Result Result = Test_Support::Result_Of(Process.hProcess, Process.dwProcessId,
+                                              Test_Support::Read_File(Capture / "stdout"));
   CloseHandle(Process.hProcess);
   return Result;
 }
@@ -92,7 +81,7 @@ Run_Result Read_To_The_End(const std::string &Program, const Strings &Arguments,
   const std::string Output = Reading.get();
   CloseHandle(Reader);
   WaitForSingleObject(Process, Test_Support::Hang_Limit_Ms);
-  Run_Result Result = Result_Of(Process, Process_Id, Output);
+  Run_Result Result = Test_Support::Result_Of(Process, Process_Id, Output);
   CloseHandle(Process);
   return Result;
 }
@@ -160,12 +149,7 @@ TEST_F(Client_Run, AClientThatStartedTheServerStartsItAgainWhenAnotherClosesIt) 
   Server_Script("delay_start 0.5\r\non T\r\npause 5\r\non S\r\nreply answered\r\nidle 60\r\n");
   Configure();
   Test_Support::Started_Run Query(Client, {Config, "syntax", Source}, Dir.Path());
-  const std::string Name = "\\\\.\\pipe\\" + Pipe;
-  const auto Deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(Test_Support::Hang_Limit_Ms);
-  while (!WaitNamedPipeA(Name.c_str(), 1) && GetLastError() == ERROR_FILE_NOT_FOUND &&
-         std::chrono::steady_clock::now() < Deadline)
-    Sleep(10);
+  Await_Server_Up(Pipe);
   Run_Client({Config, "close"});
   EXPECT_EQ(Query.Finish().Output, "answered\r\n");
 }

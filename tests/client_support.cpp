@@ -117,6 +117,18 @@ void Client_Run::Await_Server_Gone(const std::string &Pipe_Name) const {
   }
 }
 
+void Client_Run::Await_Server_Up(const std::string &Pipe_Name) const {
+  const auto Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(Hang_Limit_Ms);
+  while (!WaitNamedPipeA(Full_Pipe_Name(Pipe_Name).c_str(), 1) &&
+         GetLastError() == ERROR_FILE_NOT_FOUND) {
+    if (std::chrono::steady_clock::now() > Deadline) {
+      ADD_FAILURE() << "the server on " << Pipe_Name << " never listened";
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
 std::vector<std::string> Record_Values(const std::string &Record_File, const std::string &Key) {
   std::vector<std::string> Values;
   if (GetFileAttributesA(Record_File.c_str()) == INVALID_FILE_ATTRIBUTES) return Values;

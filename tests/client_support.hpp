@@ -61,6 +61,8 @@ protected:
   // until it has gone as well; a test fails when neither comes.
   void Await_Server_Idle(const std::string &Pipe_Name) const;
   void Await_Server_Gone(const std::string &Pipe_Name) const;
+  // Waits until a pipe named Pipe_Name exists; a test fails when none comes.
+  void Await_Server_Up(const std::string &Pipe_Name) const;
 
 private:
   void Settle(const Run_Result &Result);

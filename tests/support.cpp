@@ -222,14 +222,20 @@ Run_Result Started_Run::Finish() {
     TerminateProcess(Process_, 99);
     WaitForSingleObject(Process_, Hang_Limit_Ms);
   }
-  DWORD Exit_Code = 0;
-  GetExitCodeProcess(Process_, &Exit_Code);
-  FILETIME Times[4]{};
-  GetProcessTimes(Process_, &Times[0], &Times[1], &Times[2], &Times[3]);
+  Run_Result Result = Result_Of(Process_, Process_Id_, Read_File(Out_Name_), Read_File(Err_Name_));
+  Result.Hung = Hung;
   CloseHandle(std::exchange(Process_, nullptr));
-  return {Exit_Code,   Read_File(Out_Name_), Read_File(Err_Name_),
-          Process_Id_, Time_Of(Times[0]),    Time_Of(Times[1]),
-          Hung};
+  return Result;
+}
+
+Run_Result Result_Of(void *Process, unsigned long Process_Id, std::string Output,
+                     std::string Errors) {
+  DWORD Exit_Code = 0;
+  GetExitCodeProcess(Process, &Exit_Code);
+  FILETIME Times[4]{};
+  GetProcessTimes(Process, &Times[0], &Times[1], &Times[2], &Times[3]);
+  return {Exit_Code,  std::move(Output), std::move(Errors),
+          Process_Id, Time_Of(Times[0]), Time_Of(Times[1])};
 }
 
 Run_Result Run(const std::string &Program, const std::vector<std::string> &Arguments,

@@ -102,6 +102,10 @@ private:
   unsigned long Process_Id_ = 0;
 };
 
+// What an ended process left: its exit code and times, with what it printed.
+Run_Result Result_Of(void *Process, unsigned long Process_Id, std::string Output,
+                     std::string Errors = {});
+
 Run_Result Run(const std::string &Program, const std::vector<std::string> &Arguments,
                const std::string &Directory = {}, const Environment &Extra = {});
 
