@@ -107,6 +107,20 @@ private:
   bool Gone_ = false;
 };
 
+void Start_Server(const Windows::Program &Server, const std::string &Arguments) {
+  try {
+    // It serves between queries: it must outlive this run's console and job,
+    // and never hold the output that the editor reads to its end.
+    const Windows::Started_Program Started = Windows::Start_Program(
+        Server, Arguments, {.Hidden_Console = true, .Null_Standard_Handles = true});
+    Log::Put("Server started: process " + std::to_string(Started.Process_Id) + ", " +
+             Started.Application + ", command line " + Started.Command_Line);
+  } catch (const Windows::Process_Creation_Failure &Failed) {
+    Log::Put("Server not started: " + Failed.reason());
+    throw;
+  }
+}
+
 // The connection step proper; Connect_To_Server adds the refusal of a
 // server that is not the user's own.
 bool Connect(std::string_view Pipe_Name, std::string_view Pipe_Length_Text,
@@ -124,19 +138,19 @@ bool Connect(std::string_view Pipe_Name, std::string_view Pipe_Length_Text,
   const std::optional<Windows::Program> Server =
       Windows::Find_Program(Server_Path, Windows::Program_Value::File);
   if (!Server) {
+    Log::Put("Server not found: " +
+             Windows::Program_Search_Account(Server_Path, Windows::Program_Value::File));
     Console::Put_Line("Specified server not found");
     return false;
   }
-  std::string Arguments(Pipe_Name);
-  if (!Pipe_Length_Text.empty()) (Arguments += ' ') += Pipe_Length_Text;
+  // Each one argument, whatever blanks or quotes it holds.
+  std::string Arguments = Windows::Quote_Argument(Pipe_Name);
+  if (!Pipe_Length_Text.empty()) (Arguments += ' ') += Windows::Quote_Argument(Pipe_Length_Text);
   // Started again when it ends while we wait for our turn, as a server that
   // never listened: other waiters may race us to it, and the one that wins
   // serves us all. The busy limit bounds the waits, so the starts too.
   for (;;) {
-    // It serves between queries: it must outlive this run's console and job,
-    // and never hold the output that the editor reads to its end.
-    Windows::Start_Program(*Server, Arguments,
-                           {.Hidden_Console = true, .Null_Standard_Handles = true});
+    Start_Server(*Server, Arguments);
     Windows::Delay(Start_Up_Wait);
     for (int Attempt = 1; Attempt <= Open_Attempts; ++Attempt) {
       try {

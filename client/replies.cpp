@@ -18,12 +18,18 @@ void Start_Editor(std::string_view Location) {
     Log::Put("Starting Editor:" + std::string(Location));
     const std::optional<Windows::Program> Editor =
         Windows::Find_Program(Editor_Command, Windows::Program_Value::Command);
-    if (!Editor) throw Windows::Process_Creation_Failure();
+    if (!Editor)
+      throw Windows::Process_Creation_Failure(
+          "not found: " +
+          Windows::Program_Search_Account(Editor_Command, Windows::Program_Value::Command));
     // An editor reading our output to its end must not wait for this one
     // too; a console editor started from a console keeps that console.
-    Windows::Start_Program(*Editor, Location,
-                           {.Null_Standard_Handles = !Windows::Standard_Output_Is_Console()});
-  } catch (const Windows::Process_Creation_Failure &) {
+    const Windows::Started_Program Started = Windows::Start_Program(
+        *Editor, Location, {.Null_Standard_Handles = !Windows::Standard_Output_Is_Console()});
+    Log::Put("Editor started: process " + std::to_string(Started.Process_Id) + ", " +
+             Started.Application + ", command line " + Started.Command_Line);
+  } catch (const Windows::Process_Creation_Failure &Failed) {
+    Log::Put("Editor not started: " + Failed.reason());
     Console::Put_Line("Could not start editor!");
   } catch (...) {
     Log::Put("Unexpected error when starting editor");

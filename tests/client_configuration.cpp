@@ -178,3 +178,27 @@ TEST_F(Client_Run, ServerPathWithABlankIsStartedAndNothingElse) {
   EXPECT_EQ(Requests(), (Strings{"S" + Source, "C"}));
   EXPECT_TRUE(Editor_Command_Lines().empty());
 }
+
+TEST_F(Client_Run, APipeNameIsOneArgumentAndNeverAPath) {
+  // A blank: the server gets the name as one argument and serves it.
+  const std::string Blank_Name = Pipe + " b";
+  Configure({{"Pipename", Blank_Name}, {"Server", Server}}, false);
+  EXPECT_EQ(Run_Client({Config, "syntax", Source}).Output, "");
+  EXPECT_EQ(Server_Command_Lines(1),
+            Strings{Test_Support::Quoted(Server) + " " + Test_Support::Quoted(Blank_Name)});
+  EXPECT_EQ(Requests(), (Strings{"S" + Source, "C"}));
+  Configure({{"Pipename", Blank_Name}}, false);
+  Run_Client({Config, "close"});
+  Await_Server_Gone(Blank_Name);
+
+  // Names the system would resolve out of the pipes, or cut: refused before
+  // anything is opened or started.
+  for (const std::string &Name : {"..\\" + Pipe, "sub/" + Pipe, std::string(".."),
+                                  Pipe + std::string(256 - 9 - Pipe.size() + 1, 'x')}) {
+    Configure({{"Pipename", Name}, {"Server", Server}}, false);
+    EXPECT_EQ(Run_Client({Config, "syntax", Source}).Output,
+              "Invalid Pipename specified in configuration file\r\n")
+        << Name;
+  }
+  EXPECT_EQ(Server_Command_Lines().size(), 1u) << "no server for an invalid name";
+}

@@ -110,9 +110,14 @@ TEST_F(Client_Run, TheLogHoldsTheHeaderAndTheWholeConversation) {
   Configure({{"Editor", Editor}});
   Run_Client({Config, "syntax", Source});
   Strings Lines = Test_Support::Lines_Of(Log_Name);
-  ASSERT_EQ(Lines.size(), 10u) << ::testing::PrintToString(Lines);
+  ASSERT_EQ(Lines.size(), 12u) << ::testing::PrintToString(Lines);
   EXPECT_NE(Lines[0].find(") => Tez_Client version "), std::string::npos);
   EXPECT_NE(Lines[1].find(") => Log created "), std::string::npos);
+  // Each program start names the file and the command line it was given.
+  EXPECT_NE(Lines[2].find(") => Server started: process "), std::string::npos);
+  EXPECT_NE(Lines[2].find(", command line " + Server + " " + Pipe), std::string::npos) << Lines[2];
+  EXPECT_NE(Lines[9].find(", command line " + Editor + " main.src:1:1"), std::string::npos)
+      << Lines[9];
   const Strings Conversation{"Write to Server=I" + Editor,
                              "Reply from Server=.",
                              "Write to Server=S" + Source,
@@ -121,8 +126,8 @@ TEST_F(Client_Run, TheLogHoldsTheHeaderAndTheWholeConversation) {
                              "Starting Editor:main.src:1:1",
                              "Reply from Server=.",
                              "Write to Server=C"};
-  for (std::size_t I = 2; I < Lines.size(); ++I)
-    EXPECT_TRUE(Test_Support::Is_Record(Lines[I], Conversation[I - 2])) << Lines[I];
+  for (std::size_t I = 3, Next = 0; I < Lines.size(); ++I)
+    if (I != 9) EXPECT_TRUE(Test_Support::Is_Record(Lines[I], Conversation[Next++])) << Lines[I];
 
   // A failed run: reported by the routine that caught it, then by Work.
   Configure({{"Errors", "x"}});
@@ -164,9 +169,10 @@ TEST_F(Client_Run, EditorPathWithABlankIsStartedAndNothingElse) {
     DeleteFileA(Editor_Record.c_str());
     Configure({{"Editor", Value}});
     EXPECT_EQ(Run_Client({Config, "l", Source, "1", "1"}).Output, "");
-    EXPECT_EQ(Editor_Command_Lines(),
-              Strings{(Value == Editor + " -n" ? Test_Support::Quoted(Editor) + " -n" : Quoted_Options) +
-                      " main.src:1:1"});
+    EXPECT_EQ(
+        Editor_Command_Lines(),
+        Strings{(Value == Editor + " -n" ? Test_Support::Quoted(Editor) + " -n" : Quoted_Options) +
+                " main.src:1:1"});
   }
   EXPECT_EQ(Test_Support::Record_Values(Editor_Record, "module_directory"), Strings{Folder + "\\"});
   EXPECT_EQ(Requests()[0], "I" + Spaced) << "the setting carries the value unchanged";

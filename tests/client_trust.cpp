@@ -114,7 +114,8 @@ TEST_F(Client_Run, OnlyTheProgramsNamedRunNeverNamesakesPlantedNearby) {
   Copy(Editor, Dir / "ed.exe");
   char Path[32767];
   const DWORD Length = GetEnvironmentVariableA("PATH", Path, sizeof Path);
-  SetEnvironmentVariableA("PATH", (".;;" + Dir / "tools;" + std::string(Path, Length)).c_str());
+  // Its folder quoted, as a folder with a blank often is.
+  SetEnvironmentVariableA("PATH", (".;;\"" + Dir / "tools\";" + std::string(Path, Length)).c_str());
   Configure({{"Editor", "ed -n"}});
   const std::string Output = Run_Client({Config, "l", Source, "1", "1"}).Output;
   SetEnvironmentVariableA("PATH", std::string(Path, Length).c_str());
@@ -130,7 +131,43 @@ TEST_F(Client_Run, OnlyTheProgramsNamedRunNeverNamesakesPlantedNearby) {
   Copy(Editor, Dir / "trap\\Program.exe");
   Configure({{"Editor", Dir / "trap\\Program Files\\Ed\\ed.exe"}});
   EXPECT_EQ(Run_Client({Config, "l", Source, "1", "1"}).Output, "Could not start editor!\r\n");
+  // Nor by a file at a blank that is no ".exe" or ".com".
+  Copy(Editor, Dir / "trap\\My");
+  Configure({{"Editor", Dir / "trap\\My Editor\\ed.exe -n"}});
+  EXPECT_EQ(Run_Client({Config, "l", Source, "1", "1"}).Output, "Could not start editor!\r\n");
   EXPECT_EQ(Ran_From(), Strings{});
+}
+
+TEST_F(Client_Run, ABatchFileEditorGetsTheArgumentsAProgramWouldGet) {
+  const Test_Support::Log_Settings Settings("Tez_Client");
+  const std::string Log_Name = Dir / "client.log";
+  Settings.Set_String(HKEY_CURRENT_USER, "Log", Log_Name);
+  const std::string Batch = Dir / "ed.cmd";
+  Test_Support::Write_File(Batch, "@" + Test_Support::Quoted(Editor) + " %*\r\n");
+  // A program named like a piece of the location, where the editor runs.
+  ASSERT_TRUE(CopyFileA(Editor.c_str(), (Dir / "pwn.exe").c_str(), FALSE));
+  // Line 2 asks for a location that no quoting passes whole.
+  Server_Script("on L" + Source +
+                "<2,\r\nreply >%PATH%.c:1:1\r\n"
+                "on L\r\nreply >\"R&D (1)^x!y \\src.c:1:1\" a&pwn&b C:\\end\\\r\nidle 5\r\n");
+  const auto Arguments = [&](const std::string &Program, const std::string &Line = "1",
+                             const std::string &Output = "") {
+    DeleteFileA(Editor_Record.c_str());
+    Configure({{"Editor", Program}});
+    EXPECT_EQ(Run_Client({Config, "l", Source, Line, "1"}).Output, Output);
+    return Test_Support::Record_Values(Editor_Record, "argument");
+  };
+  const Strings Direct = Arguments(Editor);
+  EXPECT_EQ(Direct, (Strings{"R&D (1)^x!y \\src.c:1:1", "a&pwn&b", "C:\\end\\"}));
+  EXPECT_EQ(Arguments(Batch), Direct) << "split, expanded or run as commands";
+
+  // What no quoting passes whole is refused, and the log says why.
+  EXPECT_EQ(Arguments(Batch, "2", "Could not start editor!\r\n"), Strings{});
+  const Strings Lines = Test_Support::Lines_Of(Log_Name);
+  EXPECT_TRUE(std::any_of(Lines.begin(), Lines.end(), [](const std::string &Line) {
+    return Line.find("Editor not started: the argument %PATH%.c:1:1 holds a %") !=
+           std::string::npos;
+  })) << ::testing::PrintToString(Lines);
 }
 
 TEST_F(Client_Run, TheServerDoesNotStartBesideAPipeOfTheSameName) {

@@ -55,3 +55,17 @@ TEST(Pipe_Signal, OneSetReleasesOneWait) {
 TEST(Full_Name, PrefixesTheSystemPipeDirectory) {
   EXPECT_EQ(Full_Name(Pipe_Record(Pipe_Kind::Client_End, "tez")), "\\\\.\\pipe\\tez");
 }
+
+TEST(Check_Name, NamesTheSystemWouldResolveOutOfThePipesAreInvalid) {
+  for (const std::string &Name : std::vector<std::string>{
+           "..\\UNC\\host\\pipe\\x", "a/b", "sub\\x", "..", ".", ". .", std::string(248, 'n')}) {
+    EXPECT_THROW(Check_Name(Name), Invalid_Name) << Name;
+    Pipe_Handle Pipe;
+    EXPECT_THROW(Open(Pipe, Name, Pipe_Kind::Client_End, Pipe_Mode::Duplex, 10), Invalid_Name)
+        << Name;
+  }
+  EXPECT_NO_THROW(Check_Name(std::string(247, 'n'))); // 256 characters in all
+  EXPECT_NO_THROW(Check_Name("a b.c"));
+  for (const std::uint32_t Code : {123u, 161u, 206u})
+    EXPECT_THROW(Raise_Error(Code), Invalid_Name) << Code;
+}

@@ -1,5 +1,6 @@
 // A server end's pipe belongs to its user and is open to nobody else.
 #include "windows/pipe.hpp"
+#include "windows/pipe_internal.hpp"
 
 #include "pipe_support.hpp"
 
@@ -56,4 +57,42 @@ TEST(Pipe_Security, AServerEndIsOwnedByItsUserAndOpenToItAndTheSystemOnly) {
   }
   EXPECT_EQ(Granted, (std::vector<std::string>{User, "S-1-5-18"}));
   LocalFree(Descriptor);
+}
+
+TEST(Pipe_Security, AServerBelowTheClientsLevelOrBoxedInIsRefused) {
+  using namespace Windows::Pipe::Internal;
+  const Sid_Bytes User{1, 1, 0, 0, 0, 0, 0, 5, 21, 0, 0, 0};
+  Server_Facts Facts;
+  Facts.Own = {User, 0x2000, Token_Answer::No, Token_Answer::No};
+  Facts.Server = Facts.Own;
+  Facts.Own_Session = Facts.Server_Session = 1;
+  Facts.Owner_Known = true;
+  Facts.Owner = User;
+  const auto Refused = [&](auto Change) {
+    Server_Facts Changed = Facts;
+    Change(Changed);
+    return Refusal(Changed);
+  };
+  EXPECT_EQ(Refusal(Facts), "") << "equal level";
+  EXPECT_EQ(Refused([](Server_Facts &F) { F.Server.Integrity_Level = 0x3000; }), "");
+  EXPECT_NE(Refused([](Server_Facts &F) {
+              F.Server.Integrity_Level = 0x1000;
+            }).find("lower integrity level"),
+            std::string::npos);
+  EXPECT_NE(Refused([](Server_Facts &F) { F.Server.Integrity_Level.reset(); }), "");
+  EXPECT_NE(Refused([](Server_Facts &F) {
+              F.Server.App_Container = Token_Answer::Yes;
+            }).find("AppContainer"),
+            std::string::npos);
+  EXPECT_NE(
+      Refused([](Server_Facts &F) { F.Server.Restricted = Token_Answer::Yes; }).find("restricted"),
+      std::string::npos);
+  EXPECT_NE(Refused([](Server_Facts &F) { F.Server.Restricted = Token_Answer::Unknown; }), "");
+  // A question the system does not know refuses only when it knows it of us.
+  EXPECT_NE(Refused([](Server_Facts &F) { F.Server.Restricted = Token_Answer::Unimplemented; }),
+            "");
+  EXPECT_EQ(Refused([](Server_Facts &F) {
+              F.Own.Restricted = F.Server.Restricted = Token_Answer::Unimplemented;
+            }),
+            "");
 }

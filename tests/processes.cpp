@@ -227,3 +227,27 @@ TEST(Local_Time, ImageIsTheDateOneBlankAndTheTime) {
   EXPECT_EQ(Timeless.substr(1), Image.substr(Image.find(' ') + 1));
   EXPECT_GE(Local_Time().wYear, 2024);
 }
+
+TEST(Command_Lines, AQuotedArgumentSplitsBackWhole) {
+  // Blanks, tabs, quotes and backslashes in every position, in pairs.
+  const std::string Alphabet = "a \t\"\\";
+  std::vector<std::string> Arguments{""};
+  for (const char A : Alphabet)
+    for (const char B : Alphabet)
+      Arguments.push_back({A, B}), Arguments.push_back({'\\', A, B, '\\'});
+  std::string Line;
+  for (const std::string &Argument : Arguments)
+    (Line += Quote_Argument(Argument)) += ' ';
+  EXPECT_EQ(Split_Arguments(Line), Arguments) << Line;
+  EXPECT_EQ(Split_Arguments(" a\\\\\\\"b \"c \"\"d\"\\\\\"\" e\t"),
+            (std::vector<std::string>{"a\\\"b", "c \"d\\", "e"}));
+}
+
+TEST(Standard_Output, OnlyAConsoleIsAConsole) {
+  const HANDLE Own = GetStdHandle(STD_OUTPUT_HANDLE);
+  const HANDLE Null = CreateFileA("NUL", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  SetStdHandle(STD_OUTPUT_HANDLE, Null); // a character device, not a console
+  EXPECT_FALSE(Standard_Output_Is_Console());
+  SetStdHandle(STD_OUTPUT_HANDLE, Own);
+  CloseHandle(Null);
+}

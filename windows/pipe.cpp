@@ -54,6 +54,8 @@ void Raise_Error(std::uint32_t Code) {
   case ERROR_FILE_NOT_FOUND:
     throw No_Server();
   case ERROR_INVALID_NAME:
+  case ERROR_BAD_PATHNAME:
+  case ERROR_FILENAME_EXCED_RANGE:
     throw Invalid_Name();
   case ERROR_MORE_DATA:
     throw More_Data();

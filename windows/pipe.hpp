@@ -116,6 +116,14 @@ void Check_Handle(const Pipe_Handle &Pipe);
 std::string Full_Name(std::string_view Name);
 std::string Full_Name(const Pipe_Record &Pipe);
 
+// The longest full name "\\.\pipe\NAME" the system takes, in characters.
+constexpr int Longest_Full_Name = 256;
+
+// INVALID_NAME, before the system is asked, for a name that would not stay a
+// pipe's: one holding a "\" or a "/", one of dots and blanks alone, or one
+// whose full name is longer than Longest_Full_Name.
+void Check_Name(std::string_view Name);
+
 // Zero means no limit (INFINITE); otherwise the milliseconds rounded to the
 // nearest, halves up. CONSTRAINT_ERROR below -0.5 ms.
 std::uint32_t Timeout_Milliseconds(Duration Timeout);

@@ -2,6 +2,8 @@
 
 #include "windows/pipe.hpp"
 
+#include <optional>
+#include <string>
 #include <vector>
 
 // Shared by the transport's own sources only.
@@ -18,10 +20,45 @@ enum class Cancel_Result { Completed, Cancelled, Failed, Kept };
 Cancel_Result Cancel(Pipe_Record &Pipe, Overlapped_Operation &Operation, DWORD &Count, DWORD &Code);
 
 // A client end talks only to a server of its own user in its own session, on
-// a pipe that user owns: whoever creates the name first gets every client
-// of the machine. FOREIGN_SERVER, naming what was found, for anything else,
-// also for what cannot be verified.
+// a pipe that user owns, at its own integrity level or above, neither in an
+// AppContainer nor restricted: whoever creates the name first gets every
+// client of the machine, and a sandboxed process of the same user must not
+// choose what a client of a higher level starts. FOREIGN_SERVER, naming what
+// was found, for anything else, also for what cannot be verified.
 void Verify_Server(const Pipe_Record &Pipe);
+
+using Sid_Bytes = std::vector<BYTE>;
+
+// A yes-or-no property of a token, as the system answered when asked.
+enum class Token_Answer {
+  No,
+  Yes,
+  Unknown,       // the question failed
+  Unimplemented, // the system does not know the question
+};
+
+struct Token_Facts {
+  Sid_Bytes User;                       // empty: unknown
+  std::optional<DWORD> Integrity_Level; // the mandatory label's RID (0x2000: medium)
+  Token_Answer App_Container = Token_Answer::Unknown;
+  Token_Answer Restricted = Token_Answer::Unknown;
+};
+
+// Everything the check decides on: the client's own token and the server's,
+// the two sessions, and the pipe's owner.
+struct Server_Facts {
+  Token_Facts Own, Server;
+  Sid_Bytes Own_Default_Owner; // the owner of what the user creates
+  std::uint32_t Server_Process_Id = 0;
+  std::optional<DWORD> Own_Session, Server_Session;
+  bool Owner_Known = false; // the owner could be read (it may still be none)
+  Sid_Bytes Owner;          // empty: the pipe has none
+};
+
+// Why a server with these facts is refused, or empty when it is the user's
+// own. A question the system does not know for the client's own token
+// either cannot tell this system's tokens apart, and refuses nobody.
+std::string Refusal(const Server_Facts &Facts);
 
 // The security of a server end: owned by the user, open to the user and the
 // system alone.

@@ -92,6 +92,22 @@ void Connect(Pipe_Record &Pipe) {
   Raise_Error(Code);
 }
 
+void Check_Name(std::string_view Name) {
+  // The system resolves "\\.\pipe\NAME" as a path before the pipe system
+  // sees it: a separator or a name of dots climbs out of the pipes, to any
+  // device or another machine's pipe ("..\UNC\host\pipe\x").
+  if (Name.find_first_of("\\/") != std::string_view::npos)
+    throw Invalid_Name("a pipe name holds no \\ or /");
+  if (Name.find_first_not_of(". ") == std::string_view::npos)
+    throw Invalid_Name("a pipe name of dots and blanks names no pipe");
+  const std::string Full = Full_Name(Name);
+  const int Characters =
+      MultiByteToWideChar(CP_ACP, 0, Full.data(), static_cast<int>(Full.size()), nullptr, 0);
+  if (Characters <= 0 || Characters > Longest_Full_Name)
+    throw Invalid_Name("the pipe's full name is longer than " + std::to_string(Longest_Full_Name) +
+                       " characters");
+}
+
 namespace {
 
 void Attach_Event(Overlapped_Operation &Operation) {
@@ -110,6 +126,7 @@ bool Settle(Pipe_Record &Pipe, Overlapped_Operation &Operation) {
 
 void Check_Name_And_Size(std::string_view Name, std::int32_t Size) {
   if (Name.empty()) throw Constraint_Error("empty pipe name");
+  Check_Name(Name);
   if (Size < 0) throw Constraint_Error("negative message size");
 }
 
@@ -156,6 +173,7 @@ void Open(Pipe_Handle &Pipe, std::string_view Name, Pipe_Kind Kind, Pipe_Mode Mo
 
 void Wait_For_Instance(std::string_view Name, Duration Timeout) {
   if (Name.empty()) throw Constraint_Error("empty pipe name");
+  Check_Name(Name);
   const std::uint32_t Milliseconds = Timeout_Milliseconds(Timeout);
   // 0 would mean the server's default wait, not "at once".
   if (WaitNamedPipeA(Full_Name(Name).c_str(), std::max<DWORD>(Milliseconds, 1)) == TRUE) return;

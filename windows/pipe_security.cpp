@@ -1,6 +1,7 @@
 #include "windows/pipe.hpp"
 #include "windows/pipe_internal.hpp"
 
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -8,7 +9,9 @@ namespace Windows::Pipe {
 
 namespace {
 
-using Sid_Bytes = std::vector<BYTE>;
+using Internal::Sid_Bytes;
+using Internal::Token_Answer;
+using Internal::Token_Facts;
 
 Sid_Bytes Copy_Of(PSID Sid) {
   if (!Sid || !IsValidSid(Sid)) return {};
@@ -33,31 +36,72 @@ std::string Image(const Sid_Bytes &Sid) {
 
 // What a token tells of Class, read in one call for the SID-sized answers
 // asked for here: the check runs at every query.
-Sid_Bytes Token_Sid(HANDLE Token, TOKEN_INFORMATION_CLASS Class) {
-  alignas(TOKEN_USER) BYTE Data[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-  DWORD Size = 0;
-  if (!GetTokenInformation(Token, Class, Data, sizeof Data, &Size)) return {};
-  // TOKEN_USER and TOKEN_OWNER both begin with the SID's address.
-  return Class == TokenUser ? Copy_Of(reinterpret_cast<const TOKEN_USER *>(Data)->User.Sid)
-                            : Copy_Of(reinterpret_cast<const TOKEN_OWNER *>(Data)->Owner);
+bool Token_Data(HANDLE Token, TOKEN_INFORMATION_CLASS Class, void *Data, DWORD Size) {
+  DWORD Used = 0;
+  return GetTokenInformation(Token, Class, Data, Size, &Used) == TRUE;
 }
 
-Sid_Bytes Token_Sid_Of(HANDLE Process, TOKEN_INFORMATION_CLASS Class) {
+Sid_Bytes Token_Sid(HANDLE Token, TOKEN_INFORMATION_CLASS Class) {
+  alignas(TOKEN_USER) BYTE Data[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  if (!Token_Data(Token, Class, Data, sizeof Data)) return {};
+  // TOKEN_USER, TOKEN_OWNER and TOKEN_MANDATORY_LABEL all begin with the
+  // SID's address.
+  return Copy_Of(*reinterpret_cast<PSID *>(Data));
+}
+
+Token_Answer Token_Flag(HANDLE Token, TOKEN_INFORMATION_CLASS Class) {
+  DWORD Flag = 0;
+  if (Token_Data(Token, Class, &Flag, sizeof Flag))
+    return Flag ? Token_Answer::Yes : Token_Answer::No;
+  switch (GetLastError()) {
+  case ERROR_INVALID_FUNCTION: // some systems (Wine) for a class they lack
+  case ERROR_INVALID_PARAMETER:
+  case ERROR_NOT_SUPPORTED:
+    return Token_Answer::Unimplemented;
+  default:
+    return Token_Answer::Unknown;
+  }
+}
+
+// The last sub-authority of a mandatory label's SID, S-1-16-<level>.
+std::optional<DWORD> Integrity_Level(HANDLE Token) {
+  const Sid_Bytes Label = Token_Sid(Token, TokenIntegrityLevel);
+  if (Label.size() < 12 || Label[1] == 0 || Label.size() != 8 + 4u * Label[1]) return std::nullopt;
+  DWORD Level = 0;
+  std::memcpy(&Level, Label.data() + Label.size() - 4, sizeof Level);
+  return Level;
+}
+
+Token_Facts Facts_Of(HANDLE Process) {
+  Token_Facts Facts;
   HANDLE Token = nullptr;
-  if (!OpenProcessToken(Process, TOKEN_QUERY, &Token)) return {};
+  if (!OpenProcessToken(Process, TOKEN_QUERY, &Token)) return Facts;
   const Object_Handle Owned(Token);
-  return Token_Sid(Token, Class);
+  Facts.User = Token_Sid(Token, TokenUser);
+  Facts.Integrity_Level = Integrity_Level(Token);
+  Facts.App_Container = Token_Flag(Token, TokenIsAppContainer);
+  Facts.Restricted = Token_Flag(Token, TokenIsRestricted);
+  return Facts;
+}
+
+const Token_Facts &Own_Facts() {
+  static const Token_Facts Facts = Facts_Of(GetCurrentProcess());
+  return Facts;
 }
 
 const Sid_Bytes &Own_User() {
-  static const Sid_Bytes User = Token_Sid_Of(GetCurrentProcess(), TokenUser);
-  return User;
+  return Own_Facts().User;
 }
 
 // The user's default owner for new objects: for an elevated user, the
 // Administrators group.
 const Sid_Bytes &Own_Default_Owner() {
-  static const Sid_Bytes Owner = Token_Sid_Of(GetCurrentProcess(), TokenOwner);
+  static const Sid_Bytes Owner = [] {
+    HANDLE Token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &Token)) return Sid_Bytes();
+    const Object_Handle Owned(Token);
+    return Token_Sid(Token, TokenOwner);
+  }();
   return Owner;
 }
 
@@ -78,41 +122,72 @@ bool Owner_Of(HANDLE Object, Sid_Bytes &Owner) {
   return !Sid || !Owner.empty();
 }
 
+// A yes-or-no property that refuses the server: it holds, it cannot be
+// read, or the system does not know it although it knows it of our own token.
+bool Refuses(Token_Answer Server, Token_Answer Own) {
+  return Server == Token_Answer::Yes || Server == Token_Answer::Unknown ||
+         (Server == Token_Answer::Unimplemented && Own != Token_Answer::Unimplemented);
+}
+
+std::string Level_Image(const std::optional<DWORD> &Level) {
+  if (!Level) return "unknown";
+  char Text[16];
+  std::snprintf(Text, sizeof Text, "0x%04lX", static_cast<unsigned long>(*Level));
+  return Text;
+}
+
 } // namespace
 
 namespace Internal {
 
-void Verify_Server(const Pipe_Record &Pipe) {
-  const Sid_Bytes &Own = Own_User();
-  ULONG Process_Id = 0, Session = 0;
-  DWORD Own_Session = 0;
-  Sid_Bytes Server_User;
-  if (GetNamedPipeServerProcessId(Pipe.Handle.Get(), &Process_Id)) {
-    const Object_Handle Process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, Process_Id));
-    if (Process) Server_User = Token_Sid_Of(Process.Get(), TokenUser);
-  }
-  const bool Sessions_Known = GetNamedPipeServerSessionId(Pipe.Handle.Get(), &Session) &&
-                              ProcessIdToSessionId(GetCurrentProcessId(), &Own_Session);
-  // Windows always names an owner; a pipe made without security attributes
-  // under some other systems has none, and the other two checks decide.
-  Sid_Bytes Owner;
-  const bool Owner_Known = Owner_Of(Pipe.Handle.Get(), Owner);
+std::string Refusal(const Server_Facts &Facts) {
+  const Token_Facts &Own = Facts.Own, &Server = Facts.Server;
+  const char *Why = nullptr;
+  if (Own.User.empty() || Server.User.empty())
+    Why = "the server's user cannot be verified";
+  else if (Server.User != Own.User)
+    Why = "the server runs as another user";
+  else if (!Facts.Own_Session || !Facts.Server_Session ||
+           *Facts.Own_Session != *Facts.Server_Session)
+    Why = "the server runs in another session";
+  else if (!Facts.Owner_Known)
+    Why = "the pipe's owner cannot be verified";
+  else if (!Facts.Owner.empty() && Facts.Owner != Own.User &&
+           Facts.Owner != Facts.Own_Default_Owner)
+    Why = "the pipe belongs to another user";
+  else if (Refuses(Server.App_Container, Own.App_Container))
+    Why = "the server runs in an AppContainer, or cannot be shown not to";
+  else if (Refuses(Server.Restricted, Own.Restricted))
+    Why = "the server runs with a restricted token, or cannot be shown not to";
+  else if (!Own.Integrity_Level || !Server.Integrity_Level ||
+           *Server.Integrity_Level < *Own.Integrity_Level)
+    Why = "the server runs at a lower integrity level, or cannot be shown not to";
+  if (!Why) return {};
+  return std::string(Why) + ": server process " + std::to_string(Facts.Server_Process_Id) +
+         " of user " + Image(Server.User) + " at integrity " + Level_Image(Server.Integrity_Level) +
+         " (ours " + Level_Image(Own.Integrity_Level) + "), pipe owner " +
+         (Facts.Owner.empty() ? std::string("none") : Image(Facts.Owner));
+}
 
-  const char *Refusal = nullptr;
-  if (Own.empty() || Server_User.empty())
-    Refusal = "the server's user cannot be verified";
-  else if (Server_User != Own)
-    Refusal = "the server runs as another user";
-  else if (!Sessions_Known || Session != Own_Session)
-    Refusal = "the server runs in another session";
-  else if (!Owner_Known)
-    Refusal = "the pipe's owner cannot be verified";
-  else if (!Owner.empty() && Owner != Own && Owner != Own_Default_Owner())
-    Refusal = "the pipe belongs to another user";
-  if (!Refusal) return;
-  throw Foreign_Server(std::string(Refusal) + ": server process " + std::to_string(Process_Id) +
-                       " of user " + Image(Server_User) + ", pipe owner " +
-                       (Owner.empty() ? std::string("none") : Image(Owner)));
+void Verify_Server(const Pipe_Record &Pipe) {
+  Server_Facts Facts;
+  Facts.Own = Own_Facts();
+  ULONG Process_Id = 0, Session = 0;
+  if (GetNamedPipeServerProcessId(Pipe.Handle.Get(), &Process_Id)) {
+    Facts.Server_Process_Id = Process_Id;
+    const Object_Handle Process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, Process_Id));
+    if (Process) Facts.Server = Facts_Of(Process.Get());
+  }
+  DWORD Own_Session = 0;
+  if (GetNamedPipeServerSessionId(Pipe.Handle.Get(), &Session)) Facts.Server_Session = Session;
+  if (ProcessIdToSessionId(GetCurrentProcessId(), &Own_Session)) Facts.Own_Session = Own_Session;
+  // Windows always names an owner; a pipe made without security attributes
+  // under some other systems has none, and the other checks decide.
+  Facts.Owner_Known = Owner_Of(Pipe.Handle.Get(), Facts.Owner);
+  // Read only when the owner is not the user: it costs a call.
+  if (Facts.Owner_Known && !Facts.Owner.empty() && Facts.Owner != Facts.Own.User)
+    Facts.Own_Default_Owner = Own_Default_Owner();
+  if (std::string Why = Refusal(Facts); !Why.empty()) throw Foreign_Server(std::move(Why));
 }
 
 Server_Security::Server_Security() {

@@ -66,25 +66,55 @@ std::vector<std::string> Search_Folders() {
   return Folders;
 }
 
-std::optional<std::string> Search(std::string_view Name) {
+// What a search tried, for a log that must say why nothing was taken; none
+// when only the result is wanted.
+using Account = std::string *;
+
+void Note(Account Tried, const std::string &What) {
+  if (Tried) (Tried->empty() ? *Tried : *Tried += "; ") += What;
+}
+
+std::optional<std::string> Search(std::string_view Name, Account Tried) {
   std::string File(Name);
   if (Name.find('.') == std::string_view::npos) File += ".exe";
+  std::string Folders;
   for (std::string Folder : Search_Folders()) {
     if (Folder.empty()) continue;
     if (Folder.back() != '\\' && Folder.back() != '/') Folder += '\\';
     if (Files::File_Exists(Folder + File, false)) return Full_Path(Folder + File);
+    (Folders.empty() ? Folders : Folders += ", ") += Folder;
   }
+  Note(Tried, File + " is in none of " + Folders);
   return std::nullopt;
 }
 
 // The file Name stands for: a bare name is searched for, a path must name
 // the file exactly as written.
-std::optional<std::string> Program_File(std::string_view Name) {
+std::optional<std::string> Program_File(std::string_view Name, Account Tried) {
   if (Name.empty()) return std::nullopt;
-  if (Name.find_first_of("\\/:") == std::string_view::npos) return Search(Name);
+  if (Name.find_first_of("\\/:") == std::string_view::npos) return Search(Name, Tried);
   const std::string File(Name);
-  if (!Files::File_Exists(File, false)) return std::nullopt;
-  return Full_Path(File);
+  if (Files::File_Exists(File, false)) return Full_Path(File);
+  Note(Tried, "no file " + File);
+  return std::nullopt;
+}
+
+bool Ends_With(std::string_view Name, std::string_view Extension) {
+  if (Name.size() < Extension.size()) return false;
+  const std::string_view End = Name.substr(Name.size() - Extension.size());
+  for (std::size_t I = 0; I < End.size(); ++I)
+    if ((End[I] >= 'A' && End[I] <= 'Z' ? End[I] - 'A' + 'a' : End[I]) != Extension[I])
+      return false;
+  return true;
+}
+
+// A part of the value before a blank: "C:\tools\My" of a missing
+// "C:\tools\My Editor\ed.exe" must not run with the rest as its arguments.
+std::optional<std::string> Program_Prefix(std::string_view Name, Account Tried) {
+  std::optional<std::string> File = Program_File(Name, Tried);
+  if (!File || Ends_With(*File, ".exe") || Ends_With(*File, ".com")) return File;
+  Note(Tried, *File + " is taken only as the whole value, not before options");
+  return std::nullopt;
 }
 
 std::optional<Program> Found(const std::optional<std::string> &File, std::string_view Options) {
@@ -92,117 +122,42 @@ std::optional<Program> Found(const std::optional<std::string> &File, std::string
   return Program{*File, Command_Part(*File), std::string(Options)};
 }
 
-} // namespace
-
-std::optional<Program> Find_Program(std::string_view Value, Program_Value Kind) {
+std::optional<Program> Resolve(std::string_view Value, Program_Value Kind, Account Tried) {
   if (Kind == Program_Value::File) {
     const std::string File(Value);
-    if (Value.empty() || !Files::File_Exists(File, false)) return std::nullopt;
-    return Program{Full_Path(File), Command_Part(Value), {}};
+    if (!Value.empty() && Files::File_Exists(File, false))
+      return Program{Full_Path(File), Command_Part(Value), {}};
+    Note(Tried, "no file " + File + " from the working directory " + Full_Path("."));
+    return std::nullopt;
   }
   if (!Value.empty() && Value.front() == '"') {
     const std::size_t Close = Value.find('"', 1);
-    if (Close == std::string_view::npos) return Found(Program_File(Value.substr(1)), {});
-    return Found(Program_File(Value.substr(1, Close - 1)), Value.substr(Close + 1));
+    if (Close == std::string_view::npos) return Found(Program_File(Value.substr(1), Tried), {});
+    return Found(Program_File(Value.substr(1, Close - 1), Tried), Value.substr(Close + 1));
   }
-  // The longest part ending before a blank, or the whole value.
+  // The whole value, or the longest part ending before a blank.
   for (std::size_t End = Value.size(); End > 0; --End) {
-    if (End < Value.size() && !(Is_Blank(Value[End]) && !Is_Blank(Value[End - 1]))) continue;
-    if (std::optional<std::string> File = Program_File(Value.substr(0, End)))
-      return Found(File, Value.substr(End));
+    if (End == Value.size()) {
+      if (std::optional<std::string> File = Program_File(Value, Tried)) return Found(File, {});
+    } else if (Is_Blank(Value[End]) && !Is_Blank(Value[End - 1])) {
+      if (std::optional<std::string> File = Program_Prefix(Value.substr(0, End), Tried))
+        return Found(File, Value.substr(End));
+    }
   }
+  if (Value.empty()) Note(Tried, "the value is empty");
   return std::nullopt;
 }
 
-namespace {
-
-// The NUL device, inheritable, for all three standard handles: a started
-// program must not keep the caller's output open (its reader waits for the
-// end of it) nor read the caller's input.
-class Null_Handles {
-public:
-  Null_Handles() {
-    SECURITY_ATTRIBUTES Inherited{sizeof Inherited, nullptr, TRUE};
-    Device_.Reset(CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, &Inherited, OPEN_EXISTING, 0,
-                              nullptr));
-    if (!Device_) throw Process_Creation_Failure("the NUL device cannot be opened");
-    SIZE_T Size = 0;
-    InitializeProcThreadAttributeList(nullptr, 1, 0, &Size);
-    Storage_.resize(Size);
-    List_ = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(Storage_.data());
-    if (!InitializeProcThreadAttributeList(List_, 1, 0, &Size))
-      throw Process_Creation_Failure("no attribute list");
-    Handle_ = Device_.Get();
-    // Only this handle is inherited, whatever else of ours is inheritable.
-    if (!UpdateProcThreadAttribute(List_, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &Handle_,
-                                   sizeof Handle_, nullptr, nullptr)) {
-      DeleteProcThreadAttributeList(List_);
-      throw Process_Creation_Failure("no handle list");
-    }
-  }
-  ~Null_Handles() { DeleteProcThreadAttributeList(List_); }
-  Null_Handles(const Null_Handles &) = delete;
-  Null_Handles &operator=(const Null_Handles &) = delete;
-
-  void Fill(STARTUPINFOEXA &Startup) const {
-    Startup.StartupInfo.dwFlags |= STARTF_USESTDHANDLES;
-    Startup.StartupInfo.hStdInput = Startup.StartupInfo.hStdOutput = Startup.StartupInfo.hStdError =
-        Handle_;
-    Startup.lpAttributeList = List_;
-  }
-
-private:
-  File_Handle Device_;
-  HANDLE Handle_ = nullptr;
-  std::vector<char> Storage_;
-  LPPROC_THREAD_ATTRIBUTE_LIST List_ = nullptr;
-};
-
 } // namespace
 
-void Start_Program(const Program &Program, std::string_view Arguments,
-                   const Start_Options &Options) {
-  std::string Command_Line = Program.Command_Part + Program.Options;
-  if (!Arguments.empty()) (Command_Line += ' ').append(Arguments);
-  STARTUPINFOEXA Startup{};
-  Startup.StartupInfo.cb = sizeof Startup.StartupInfo;
-  std::optional<Null_Handles> Null;
-  DWORD Flags = CREATE_NEW_PROCESS_GROUP | CREATE_BREAKAWAY_FROM_JOB;
-  if (Options.Hidden_Console) Flags |= CREATE_NO_WINDOW;
-  if (Options.Null_Standard_Handles) {
-    Null.emplace().Fill(Startup);
-    Startup.StartupInfo.cb = sizeof Startup;
-    Flags |= EXTENDED_STARTUPINFO_PRESENT;
-  }
-  PROCESS_INFORMATION Process{};
-  const auto Start = [&] {
-    // Some systems (Wine) now and then fail a start with an internal error
-    // while another program starts one too; the next try succeeds. Overlapping
-    // queries start servers at once.
-    for (int Attempt = 1; Attempt <= 3; ++Attempt) {
-      if (CreateProcessA(Program.File.c_str(), Command_Line.data(), nullptr, nullptr,
-                         Null.has_value(), Flags, nullptr, nullptr, &Startup.StartupInfo,
-                         &Process) == TRUE)
-        return true;
-      if (GetLastError() != ERROR_INTERNAL_ERROR) break;
-    }
-    return false;
-  };
-  bool Started = Start();
-  // A job that allows no breakaway refuses it: its owner has decided that
-  // what runs in it ends with it.
-  if (!Started && GetLastError() == ERROR_ACCESS_DENIED) {
-    Flags &= ~static_cast<DWORD>(CREATE_BREAKAWAY_FROM_JOB);
-    Started = Start();
-  }
-  if (!Started) throw Process_Creation_Failure();
-  CloseHandle(Process.hThread);
-  CloseHandle(Process.hProcess);
+std::optional<Program> Find_Program(std::string_view Value, Program_Value Kind) {
+  return Resolve(Value, Kind, nullptr);
 }
 
-bool Standard_Output_Is_Console() {
-  return GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) == FILE_TYPE_CHAR;
+std::string Program_Search_Account(std::string_view Value, Program_Value Kind) {
+  std::string Tried;
+  Resolve(Value, Kind, &Tried);
+  return '"' + std::string(Value) + "\": " + Tried;
 }
 
 void Create_Process(std::string_view Program, std::string_view Arguments,

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <windows.h>
 // windows.h first: these rely on it.
@@ -76,17 +77,33 @@ enum class Program_Value {
   // the command line names it as written.
   File,
   // A program, then options. The program is the quoted part of a value that
-  // begins with a double quote; otherwise the longest part up to a blank or
-  // a tab, or the whole value, that names an existing file exactly as
-  // written (no extension added). A bare name (no "\", "/" or ":") is
-  // looked for beside this program, in the system's folders and in PATH's
-  // fully qualified folders, with ".exe" added when it has no extension,
-  // and never in the working directory. The command line names the full path.
+  // begins with a double quote; otherwise the whole value, or the longest
+  // part up to a blank or a tab that names an existing ".exe" or ".com" file,
+  // exactly as written (no extension added). A bare name (no "\", "/" or
+  // ":") is looked for beside this program, in the system's folders and in
+  // PATH's fully qualified folders, with ".exe" added when it has no
+  // extension, and never in the working directory. The command line names
+  // the full path.
   Command,
 };
 
 // The program Value names; none when it names no existing file.
 std::optional<Program> Find_Program(std::string_view Value, Program_Value Kind);
+
+// Where Find_Program looked for Value's program and what it found there, for
+// a log that must say why none was taken.
+std::string Program_Search_Account(std::string_view Value, Program_Value Kind);
+
+// The arguments a program receives from Text by the usual split of its
+// command line (the C runtime's): at blanks and tabs outside double quotes;
+// 2n backslashes before a quote give n and the quote opens or closes, 2n+1
+// give n and a literal quote; "" inside quotes is a literal quote.
+std::vector<std::string> Split_Arguments(std::string_view Text);
+
+// Argument as the usual split gives it back: bare unless it is empty or holds
+// a blank, a tab or a double quote; else in quotes, with a quote escaped and
+// backslashes doubled only before a quote.
+std::string Quote_Argument(std::string_view Argument);
 
 // How a started program is set apart from its starter.
 struct Start_Options {
@@ -96,16 +113,31 @@ struct Start_Options {
   bool Null_Standard_Handles = false;
 };
 
+// What the system was asked to run.
+struct Started_Program {
+  std::string Application;  // the file the system started
+  std::string Command_Line; // exactly as handed to it
+  std::uint32_t Process_Id = 0;
+};
+
 // Starts the program's file, never one found elsewhere, with the command
 // line: its command part, its options, and, when not empty, a blank and
-// Arguments. Does not wait for it. The program lives a life of its own: in a
-// process group of its own (a console's close or break event for the caller
-// is not its), and outside the caller's job unless the job forbids that.
-void Start_Program(const Program &Program, std::string_view Arguments,
-                   const Start_Options &Options = {});
+// Arguments. Does not wait for it. A batch file (".cmd", ".bat") is run by
+// the system's command interpreter, by its full path, with AutoRun and
+// delayed expansion off and its arguments (the options and Arguments, split
+// as a program would split them) each quoted, so that the batch file gets
+// them whole and unexpanded; an argument that no quoting keeps whole there
+// (one holding a "%", a double quote or a line break) is refused, as is a
+// batch file whose own path holds a "%". The program lives a life of its
+// own: in a process group of its own (a console's close or break event for
+// the caller is not its), and outside the caller's job unless the job
+// forbids that. PROCESS_CREATION_FAILURE, whose reason says why (the system's
+// error number and the command line, or the refusal), when it cannot start.
+Started_Program Start_Program(const Program &Program, std::string_view Arguments,
+                              const Start_Options &Options = {});
 
-// True when standard output is a console (a character device), false when
-// it is a pipe or a file, which a reader may be reading to its end.
+// True when standard output is a console, false when it is a pipe, a file
+// or another device (NUL), which a reader may be reading to its end.
 bool Standard_Output_Is_Console();
 
 // Suspends the calling thread.
