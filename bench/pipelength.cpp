@@ -102,9 +102,8 @@ int main() {
   SetEnvironmentVariableA("TEZ_SERVER_SCRIPT", Script.c_str());
   Bench::Run(Long.Query);
   SetEnvironmentVariableA("TEZ_SERVER_SCRIPT", nullptr);
-  std::vector<double> Long_Peaks;
-  for (int Run = 0; Run < Memory_Runs; ++Run)
-    Long_Peaks.push_back(static_cast<double>(Peak_Working_Set(Long.Query)));
+  const std::vector<double> Long_Peaks = Bench::Rounds(
+      Memory_Runs, {[&] { return static_cast<double>(Peak_Working_Set(Long.Query)); }})[0];
   Bench::Run(Long.Client + "close");
   DeleteFileA(Script.c_str());
 

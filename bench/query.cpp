@@ -12,6 +12,7 @@
 // figure would stray.
 #include "pairs.hpp"
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -52,7 +53,7 @@ int main() {
   Bench::Print_Ratios("client / empty program", Bench::Ratios(Figures[0], Figures[2]));
   const std::vector<double> Pair_Ratios = Bench::Ratios(Figures[0], Figures[1]);
   std::printf("client / raw client, median of each block of %d pairs:", Rounds_Per_Block);
-  for (int Block = 0; Block < Blocks; ++Block) {
+  for (std::ptrdiff_t Block = 0; Block < Blocks; ++Block) {
     const auto First = Pair_Ratios.begin() + Block * Rounds_Per_Block;
     std::printf(" %.3f", Bench::Spread_Of({First, First + Rounds_Per_Block}).Median);
   }
