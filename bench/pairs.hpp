@@ -84,13 +84,19 @@ inline PROCESS_INFORMATION Start(const std::string &Command_Line, HANDLE Out, DW
   Startup.hStdOutput = Startup.hStdError = Out;
   Startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   PROCESS_INFORMATION Process{};
-  std::string Line = Command_Line;
-  if (!CreateProcessA(nullptr, Line.data(), nullptr, nullptr, TRUE, Flags, nullptr, nullptr,
-                      &Startup, &Process)) {
-    std::printf("cannot start (error %lu): %s\n", GetLastError(), Command_Line.c_str());
-    std::exit(1);
+  // Wine now and then fails a start with an internal error while another
+  // program is starting one too; the next try succeeds.
+  for (int Attempt = 1;; ++Attempt) {
+    std::string Line = Command_Line;
+    if (CreateProcessA(nullptr, Line.data(), nullptr, nullptr, TRUE, Flags, nullptr, nullptr,
+                       &Startup, &Process))
+      return Process;
+    const DWORD Error = GetLastError();
+    if (Error != ERROR_INTERNAL_ERROR || Attempt == 3) {
+      std::printf("cannot start (error %lu): %s\n", Error, Command_Line.c_str());
+      std::exit(1);
+    }
   }
-  return Process;
 }
 
 // Runs Command_Line to its end, its standard output and error into the file

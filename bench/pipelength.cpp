@@ -2,9 +2,9 @@
 // 2147483647 against the same query at 1000, each against a stand-in server
 // of its own that the first query started (with that Pipelength) and that
 // is running by the time the rounds begin. Rounds run the two in turn.
-// Prints the median times, the client's peak working set in either case, and
-// last "pipelength ratio R", R = median over the rounds of the time at
-// 2147483647 / the time at 1000.
+// Prints the median times, the client's peak working set in either case and
+// with one reply of 100,000,000 bytes, and last "pipelength ratio R", R =
+// median over the rounds of the time at 2147483647 / the time at 1000.
 #include "pairs.hpp"
 
 #include <cstdio>
@@ -16,6 +16,7 @@ namespace {
 
 constexpr int Rounds = 100;
 constexpr int Memory_Runs = 3;
+constexpr int Long_Reply = 100'000'000;
 
 void Patch(HANDLE Process, void *Address, unsigned char Byte) {
   WriteProcessMemory(Process, Address, &Byte, 1, nullptr);
@@ -92,6 +93,20 @@ int main() {
     return 1;
   }
 
+  // One reply of Long_Reply bytes, from a stand-in server that a script makes
+  // answer so; the client must hold it once, not in copies.
+  const std::string Script = Bench::Temp_Name("tez_bench_pipelength.script");
+  Bench::Write_File(Script, "on S\noversize " + std::to_string(Long_Reply) + "\n");
+  const Bench::Query_Setup Long("tez_bench_pipelength_long", "tez_bench_pipelength.c", Source_Text,
+                                "Pipelength=2147483647\r\n");
+  SetEnvironmentVariableA("TEZ_SERVER_SCRIPT", Script.c_str());
+  Bench::Run(Long.Query);
+  SetEnvironmentVariableA("TEZ_SERVER_SCRIPT", nullptr);
+  const std::vector<double> Long_Peaks = Bench::Rounds(
+      Memory_Runs, {[&] { return static_cast<double>(Peak_Working_Set(Long.Query)); }})[0];
+  Bench::Run(Long.Client + "close");
+  DeleteFileA(Script.c_str());
+
   const auto Memory = Bench::Rounds(
       Memory_Runs, {[&] { return static_cast<double>(Peak_Working_Set(Large.Query)); },
                     [&] { return static_cast<double>(Peak_Working_Set(Small.Query)); }});
@@ -109,6 +124,9 @@ int main() {
   std::printf("client's peak working set: %.0f KB at 2147483647, %.0f KB at 1000, "
               "difference %.0f KB (medians of %d runs)\n",
               Large_Peak, Small_Peak, Large_Peak - Small_Peak, Memory_Runs);
+  std::printf("client's peak working set with one reply of %d bytes at 2147483647: %.0f KB "
+              "(median of %d runs)\n",
+              Long_Reply, Bench::Spread_Of(Long_Peaks).Median / 1024, Memory_Runs);
   Bench::Print_Result("pipelength", Bench::Print_Ratios("2147483647 / 1000",
                                                         Bench::Ratios(Figures[0], Figures[1])));
   return Large_Peak > 0 && Small_Peak > 0 ? 0 : 1;

@@ -10,13 +10,16 @@
 #include "windows/pipe.hpp"
 #include "windows/windows.hpp"
 
+#include <optional>
+
 namespace Client {
 
 namespace {
 
 constexpr std::string_view Section = "Tez_Client";
 
-std::string Configuration_File;
+// The chosen file's section, read once.
+std::optional<Windows::Profile_Section> Settings;
 
 } // namespace
 
@@ -36,7 +39,7 @@ void Process_Configuration_File(std::string_view File_Name) {
 }
 
 void Configure_Server(std::string_view File_Name) {
-  Configuration_File = File_Name;
+  Settings.emplace(Section, File_Name);
   const std::string Pipe_Name = Read_Key("Pipename");
   const std::string Pipe_Length_Text = Read_Key("Pipelength");
   const std::string Server_Path = Read_Key("Server");
@@ -71,7 +74,7 @@ void Configure_Server(std::string_view File_Name) {
 }
 
 std::string Read_Key(std::string_view Key) {
-  return Windows::Profile_String(Key, Section, Configuration_File);
+  return Settings ? Settings->Value(Key) : std::string();
 }
 
 void Send_Setting(char Code, std::string_view Key) {

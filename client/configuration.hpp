@@ -16,7 +16,8 @@ void Process_Configuration_File(std::string_view File_Name);
 // Reads the keys, connects, sends the settings and takes the editor command.
 void Configure_Server(std::string_view File_Name);
 
-// The value of Key in the chosen file's [Tez_Client] section; empty when absent.
+// The value of Key in the chosen file's [Tez_Client] section, as read when
+// the file was chosen; empty when absent.
 std::string Read_Key(std::string_view Key);
 
 // Sends Code and the key's value, and handles the replies; nothing for an

@@ -191,10 +191,10 @@ void Write_To_Server(std::string_view Request) {
   Write(Server_Pipe, Request.data(), static_cast<std::int32_t>(Request.size()));
 }
 
-std::string Read_From_Server() {
+std::string_view Read_From_Server() {
   // The pipe was opened with Pipe_Length: its own size bounds the reply.
   const std::int32_t Count = Read_Message(Server_Pipe, Reply_Buffer);
-  return std::string(Reply_Buffer.data(), static_cast<std::size_t>(Count));
+  return {Reply_Buffer.data(), static_cast<std::size_t>(Count)};
 }
 
 void Read_Replies() {

@@ -27,8 +27,9 @@ bool Connect_To_Server(std::string_view Pipe_Name, std::string_view Pipe_Length_
 // Logs the request, then writes it as one message.
 void Write_To_Server(std::string_view Request);
 
-// The next reply message, possibly empty.
-std::string Read_From_Server();
+// The next reply message, possibly empty: the bytes in the read buffer, valid
+// until the next read.
+std::string_view Read_From_Server();
 
 // Handles replies until the end mark.
 void Read_Replies();

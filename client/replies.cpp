@@ -39,15 +39,17 @@ void Start_Editor(std::string_view Location) {
 } // namespace
 
 bool Handle_Reply() {
-  const std::string Reply = Read_From_Server();
+  // A reply may be as long as Pipelength allows: it is printed and logged
+  // from the read buffer itself.
+  const std::string_view Reply = Read_From_Server();
   if (Reply.empty()) {
     Console::Flush();
     return true;
   }
-  Log::Put("Reply from Server=" + Reply);
+  Log::Put("Reply from Server=", Reply);
   if (Reply == ".") return false;
   if (!Text::Is_Empty(Editor_Command) && Reply.size() > 1 && Reply.front() == '>') {
-    Start_Editor(std::string_view(Reply).substr(1));
+    Start_Editor(Reply.substr(1));
   } else {
     Console::Put_Line(Reply);
     if (Reply.front() == '!') Shutdown_Requested = true;

@@ -11,6 +11,10 @@ namespace Log {
 // One record of the log.
 void Put(std::string_view Message) noexcept;
 
+// One record of the log: Prefix, then Message; nothing is joined for a log
+// that is off.
+void Put(std::string_view Prefix, std::string_view Message) noexcept;
+
 // One record describing a failure caught at Where:
 // "Where: Exception = " and the failure's information text, or its name when
 // that cannot be produced, or "Where: Unknown Exception".

@@ -164,14 +164,19 @@ void Log_File::Roll_Over() {
 }
 
 void Log_File::Write_Record(std::string_view Message) noexcept {
+  Write_Record({}, Message);
+}
+
+void Log_File::Write_Record(std::string_view Prefix, std::string_view Message) noexcept {
   std::lock_guard Guard(Lock_);
   if (!Is_Open_) return;
   try {
     if (Limit_ != 0 && Record_Count_ >= Limit_) Roll_Over();
-    char Prefix[Prefix_Capacity];
+    char Stamp[Prefix_Capacity];
     IO::Put(std::string_view(
-                Prefix, Format_Prefix(Prefix, Clock_.Milliseconds(), Windows::Current_Thread_Id())),
+                Stamp, Format_Prefix(Stamp, Clock_.Milliseconds(), Windows::Current_Thread_Id())),
             File_);
+    if (!Prefix.empty()) IO::Put(Prefix, File_);
     IO::Put_Line(Message, File_);
     if (Flush_Each_) IO::Flush(File_);
     ++Record_Count_;

@@ -42,6 +42,9 @@ public:
   // One record line; rolls the file over first when it holds Limit lines.
   // Any failure closes the log for good. Never fails.
   void Write_Record(std::string_view Message) noexcept;
+  // The same for the message Prefix followed by Message, written as two parts:
+  // a long message is not copied to be joined.
+  void Write_Record(std::string_view Prefix, std::string_view Message) noexcept;
 
   // Writes out what is buffered and closes the file.
   void Close() noexcept;

@@ -202,6 +202,15 @@ TEST(Profile_String, ValuesOfAnyLengthComeBackWhole) {
   EXPECT_EQ(Profile_String("Short", "Tez_Client", Dir / "missing.ini"), "");
 }
 
+TEST(Profile_String, LongerValuesReadAsTheirFirst65534Characters) {
+  // Windows would take a larger buffer's size modulo 65,536 and cut sooner.
+  Scratch_Directory Dir;
+  const std::string File = Dir / "tez.ini";
+  Test_Support::Write_File(File, "[Tez_Client]\r\nLong=" + std::string(70000, 'e') + "\r\n");
+  EXPECT_EQ(Profile_String("Long", "Tez_Client", File), std::string(65534, 'e'));
+  EXPECT_EQ(Profile_Section("Tez_Client", File).Value("Long"), std::string(65534, 'e'));
+}
+
 TEST(Local_Time, ImageIsTheDateOneBlankAndTheTime) {
   SYSTEMTIME Time{};
   Time.wYear = 2026;

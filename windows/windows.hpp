@@ -47,8 +47,30 @@ std::string Module_Base_Name(const Module_Entry &Entry);
 std::string Module_Path(const Module_Entry &Entry);
 
 // The value of Key in [Section] of the profile File, as the system returns it;
-// empty when the key, section or file is absent.
+// empty when the key, section or file is absent. A value of 65,534 characters
+// or more reads as its first 65,534.
 std::string Profile_String(std::string_view Key, std::string_view Section, std::string_view File);
+
+// [Section] of the profile File, read with one call: each system call opens
+// and parses the file anew. Value answers exactly as Profile_String would;
+// where one read cannot tell for certain (a section too large for it, a key
+// line without "=", a key name outside ASCII, a long quoted value), it asks
+// the system for that key.
+class Profile_Section {
+public:
+  Profile_Section(std::string_view Section, std::string_view File);
+
+  std::string Value(std::string_view Key) const;
+
+  // What the one read tells of Key for certain: Value, or none where Value
+  // asks the system.
+  std::optional<std::string> Known_Value(std::string_view Key) const;
+
+private:
+  std::string Section_, File_;
+  std::string Entries_; // "name=value" lines, each ended by a NUL
+  bool Whole_ = false;  // false: the section did not fit one read
+};
 
 // The directory of the file holding this library's code, ending in a
 // backslash; empty when the path holds none.
