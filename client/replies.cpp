@@ -15,7 +15,7 @@ namespace {
 
 void Start_Editor(std::string_view Location) {
   try {
-    Log::Put("Starting Editor:" + std::string(Location));
+    Log::Put("Starting Editor:", Location);
     const std::optional<Windows::Program> Editor =
         Windows::Find_Program(Editor_Command, Windows::Program_Value::Command);
     if (!Editor)
