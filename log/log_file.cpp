@@ -180,6 +180,21 @@ void Log_File::Write_Record(std::string_view Message) noexcept {
   }
 }
 
+void Log_File::Write_Out() noexcept {
+  std::lock_guard Guard(Lock_);
+  if (!Is_Open_) return;
+  try {
+    IO::Write_Out(File_);
+  } catch (...) {
+    Is_Open_ = false;
+  }
+}
+
+bool Log_File::Has_Buffered_Records() noexcept {
+  std::lock_guard Guard(Lock_);
+  return Is_Open_ && File_.Block()->Dirty;
+}
+
 void Log_File::Close() noexcept {
   std::lock_guard Guard(Lock_);
   Is_Open_ = false;

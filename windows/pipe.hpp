@@ -101,8 +101,9 @@ using Pipe_Handle = std::unique_ptr<Pipe_Record>;
 using Diagnostic_Sink = void (*)(std::string_view Message) noexcept;
 void Set_Diagnostic_Sink(Diagnostic_Sink Sink) noexcept;
 
-// Raises the failure for a system error code, reporting codes that are not
-// ones the transport knows to the diagnostic sink.
+// Raises the failure for a system error code, carrying the code (From_Error),
+// and reporting codes that are not ones the transport knows to the
+// diagnostic sink.
 [[noreturn]] void Raise_Error(std::uint32_t Code);
 
 // Returns when Succeeded is exactly TRUE; otherwise sets a server end's
@@ -173,6 +174,11 @@ std::int32_t Read(const Pipe_Handle &Pipe, std::span<char> Buffer, Duration Time
 constexpr std::size_t First_Read_Size = 4096;
 std::int32_t Read_Message(const Pipe_Handle &Pipe, std::vector<char> &Buffer,
                           Duration Timeout = {});
+
+// Whether a message of at least one byte waits to be read, so that a Read
+// would not block. False also when the pipe cannot tell (null, broken): the
+// Read that follows says why.
+bool Message_Waiting(const Pipe_Handle &Pipe) noexcept;
 
 // Sends Length bytes from Data as one message.
 void Write(const Pipe_Handle &Pipe, const void *Data, std::int32_t Length);
