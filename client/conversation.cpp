@@ -223,9 +223,10 @@ void Write_To_Server(std::string_view Request) {
 }
 
 std::string Read_From_Server() {
-  // The read blocks unless a reply is there: a stream that arrives back to
-  // back costs no write of the log per reply.
-  if (Log::Has_Buffered_Records() && !Message_Waiting(Server_Pipe)) Log::Flush();
+  // The read may block. Asking first whether a reply is there would cost more
+  // than the write it spares: under Wine a peek is a round trip to the wine
+  // server per reply, while writing out the buffer is one plain system call.
+  Log::Flush();
   // The pipe was opened with Pipe_Length: its own size bounds the reply.
   const std::int32_t Count = Read_Message(Server_Pipe, Reply_Buffer);
   return std::string(Reply_Buffer.data(), static_cast<std::size_t>(Count));

@@ -49,10 +49,6 @@ void Flush() noexcept {
   The_Log.Write_Out();
 }
 
-bool Has_Buffered_Records() noexcept {
-  return The_Log.Has_Buffered_Records();
-}
-
 void Start_Log(bool Flush_Each) {
   Windows::Pipe::Set_Diagnostic_Sink(&Put);
   const Windows::Module_Entry Module =

@@ -21,10 +21,6 @@ void Report(std::string_view Where, const std::exception_ptr &Caught) noexcept;
 // buffered; never fails.
 void Flush() noexcept;
 
-// Whether a Flush would write anything: a caller may spare itself the
-// question whether it is about to block.
-bool Has_Buffered_Records() noexcept;
-
 // Opens the log from the registry's settings and writes its header, once per
 // process, at start-up. Fails only when the module holding the logging code
 // cannot be found (WINDOWS.NO_MODULE_INFORMATION).

@@ -190,11 +190,6 @@ void Log_File::Write_Out() noexcept {
   }
 }
 
-bool Log_File::Has_Buffered_Records() noexcept {
-  std::lock_guard Guard(Lock_);
-  return Is_Open_ && File_.Block()->Dirty;
-}
-
 void Log_File::Close() noexcept {
   std::lock_guard Guard(Lock_);
   Is_Open_ = false;

@@ -46,8 +46,6 @@ public:
   // Hands the buffered records to the system; nothing when none are. Any
   // failure closes the log for good. Never fails.
   void Write_Out() noexcept;
-  // Whether records are buffered that the file does not hold yet.
-  bool Has_Buffered_Records() noexcept;
 
   // Writes out what is buffered and closes the file.
   void Close() noexcept;

@@ -175,11 +175,6 @@ constexpr std::size_t First_Read_Size = 4096;
 std::int32_t Read_Message(const Pipe_Handle &Pipe, std::vector<char> &Buffer,
                           Duration Timeout = {});
 
-// Whether a message of at least one byte waits to be read, so that a Read
-// would not block. False also when the pipe cannot tell (null, broken): the
-// Read that follows says why.
-bool Message_Waiting(const Pipe_Handle &Pipe) noexcept;
-
 // Sends Length bytes from Data as one message.
 void Write(const Pipe_Handle &Pipe, const void *Data, std::int32_t Length);
 

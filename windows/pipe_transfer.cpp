@@ -157,13 +157,6 @@ std::int32_t Read_Message(const Pipe_Handle &Pipe, std::vector<char> &Buffer, Du
   Raise_Too_Long(*Pipe);
 }
 
-bool Message_Waiting(const Pipe_Handle &Pipe) noexcept {
-  DWORD Available = 0;
-  return Pipe &&
-         PeekNamedPipe(Pipe->Handle.Get(), nullptr, 0, nullptr, &Available, nullptr) == TRUE &&
-         Available > 0;
-}
-
 void Write(const Pipe_Handle &Pipe, const void *Data, std::int32_t Length) {
   Check_Handle(Pipe);
   if (Length < 0) throw Constraint_Error("negative message length");
