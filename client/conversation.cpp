@@ -27,6 +27,13 @@ const Duration Retry_Wait = Duration::From_Raw(Duration::Units_Per_Second);
 // is waited for.
 constexpr std::chrono::seconds Busy_Limit{30};
 
+// How a wait ended in a failure: its name, and the system's error number
+// when it came from one.
+std::string Outcome(const Failure &Failed) {
+  if (Failed.reason().empty()) return Failed.name();
+  return std::string(Failed.name()) + " (" + Failed.reason() + ")";
+}
+
 // Reused for every reply, grown only by a longer one; its contents are never
 // read beyond what arrived.
 std::vector<char> Reply_Buffer;
@@ -52,7 +59,7 @@ public:
         } catch (const Name_In_Use &) {
           Busy = true;
         } catch (const Failure &Failed) {
-          End_Wait(Failed.name());
+          End_Wait(Outcome(Failed));
           throw;
         }
         Wait_For_Turn();
@@ -82,12 +89,13 @@ private:
     const std::chrono::duration<double> Left = *Busy_Since_ + Busy_Limit - Now;
     try {
       if (Left.count() <= 0) throw Windows::Pipe::Timeout();
+      Log::Flush();
       Wait_For_Instance(Name_, Duration::From_Seconds(Left.count()));
     } catch (const Windows::Pipe::Timeout &) {
       End_Wait("still busy, given up");
       throw Name_In_Use();
     } catch (const Failure &Failed) {
-      End_Wait(Failed.name());
+      End_Wait(Outcome(Failed));
       throw;
     }
   }
@@ -121,6 +129,50 @@ void Start_Server(const Windows::Program &Server, const std::string &Arguments) 
   }
 }
 
+using Clock = std::chrono::steady_clock;
+
+std::string Milliseconds_Since(Clock::time_point Start) {
+  return std::to_string(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - Start).count());
+}
+
+// Waits for a server this run started: 0.1 s, then up to Open_Attempts opens
+// 1 s apart, each wait with its records on disk. False when the server was
+// found busy and then gone: it is to be started again.
+bool Await_Started_Server(Server_Opener &Opener, std::string_view Pipe_Name) {
+  const Clock::time_point Start = Clock::now();
+  const auto Ended = [&](std::string_view How) {
+    Log::Put("Wait for the server started ended after " + Milliseconds_Since(Start) +
+             " ms: " + std::string(How));
+  };
+  Log::Put("Waiting for the server started: 0.1 seconds, then up to " +
+           std::to_string(Open_Attempts) + " attempts 1 second apart to open pipe " +
+           std::string(Pipe_Name));
+  Log::Flush();
+  Windows::Delay(Start_Up_Wait);
+  for (int Attempt = 1; Attempt <= Open_Attempts; ++Attempt) {
+    try {
+      Opener.Open_Pipe();
+      Ended("connected");
+      return true;
+    } catch (const No_Server &) {
+      if (Opener.Server_Gone()) {
+        Ended("found busy, then gone: starting it again");
+        return false;
+      }
+      Log::Put("No server yet at attempt " + std::to_string(Attempt) + " of " +
+               std::to_string(Open_Attempts) + ": waiting 1 second");
+      Log::Flush();
+      Windows::Delay(Retry_Wait);
+    } catch (const Failure &Failed) {
+      Ended(Outcome(Failed));
+      throw;
+    }
+  }
+  Ended("no server after " + std::to_string(Open_Attempts) + " attempts");
+  return true;
+}
+
 // The connection step proper; Connect_To_Server adds the refusal of a
 // server that is not the user's own.
 bool Connect(std::string_view Pipe_Name, std::string_view Pipe_Length_Text,
@@ -151,17 +203,7 @@ bool Connect(std::string_view Pipe_Name, std::string_view Pipe_Length_Text,
   // serves us all. The busy limit bounds the waits, so the starts too.
   for (;;) {
     Start_Server(*Server, Arguments);
-    Windows::Delay(Start_Up_Wait);
-    for (int Attempt = 1; Attempt <= Open_Attempts; ++Attempt) {
-      try {
-        Opener.Open_Pipe();
-        return true;
-      } catch (const No_Server &) {
-        if (Opener.Server_Gone()) break;
-        Windows::Delay(Retry_Wait);
-      }
-    }
-    if (!Opener.Server_Gone()) return true;
+    if (Await_Started_Server(Opener, Pipe_Name)) return true;
   }
 }
 
@@ -188,10 +230,17 @@ bool Connect_To_Server(std::string_view Pipe_Name, std::string_view Pipe_Length_
 
 void Write_To_Server(std::string_view Request) {
   Log::Put("Write to Server=" + std::string(Request));
+  // A write blocks until the server reads when the request exceeds what the
+  // pipe holds.
+  Log::Flush();
   Write(Server_Pipe, Request.data(), static_cast<std::int32_t>(Request.size()));
 }
 
 std::string_view Read_From_Server() {
+  // The read may block. Asking first whether a reply is there would cost more
+  // than the write it spares: under Wine a peek is a round trip to the wine
+  // server per reply, while writing out the buffer is one plain system call.
+  Log::Flush();
   // The pipe was opened with Pipe_Length: its own size bounds the reply.
   const std::int32_t Count = Read_Message(Server_Pipe, Reply_Buffer);
   return {Reply_Buffer.data(), static_cast<std::size_t>(Count)};

@@ -7,8 +7,8 @@
 
 // The one failure model of the system. Every failure is an exception that
 // reports an upper-case dotted name (WINDOWS.PIPE.BROKEN); it may carry the
-// reason it was detected and a message. Failures never carry system error
-// codes: the name is what callers act on.
+// reason it was detected and a message. One raised from a system error code
+// names the code in its reason, for the log; the name is what callers act on.
 class Failure : public std::exception {
 public:
   explicit Failure(std::string Reason = {}, std::string Message = {})

@@ -49,6 +49,10 @@ void Put(std::string_view Prefix, std::string_view Message) noexcept {
   The_Log.Write_Record(Prefix, Message);
 }
 
+void Flush() noexcept {
+  The_Log.Write_Out();
+}
+
 void Start_Log(bool Flush_Each) {
   Windows::Pipe::Set_Diagnostic_Sink(&Put);
   const Windows::Module_Entry Module =

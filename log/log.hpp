@@ -20,6 +20,11 @@ void Put(std::string_view Prefix, std::string_view Message) noexcept;
 // that cannot be produced, or "Where: Unknown Exception".
 void Report(std::string_view Where, const std::exception_ptr &Caught) noexcept;
 
+// Before the caller blocks: every record put so far goes to the file, so a
+// run killed while it waits leaves them all. Writes nothing when nothing is
+// buffered; never fails.
+void Flush() noexcept;
+
 // Opens the log from the registry's settings and writes its header, once per
 // process, at start-up. Fails only when the module holding the logging code
 // cannot be found (WINDOWS.NO_MODULE_INFORMATION).

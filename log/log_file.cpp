@@ -185,6 +185,16 @@ void Log_File::Write_Record(std::string_view Prefix, std::string_view Message) n
   }
 }
 
+void Log_File::Write_Out() noexcept {
+  std::lock_guard Guard(Lock_);
+  if (!Is_Open_) return;
+  try {
+    IO::Write_Out(File_);
+  } catch (...) {
+    Is_Open_ = false;
+  }
+}
+
 void Log_File::Close() noexcept {
   std::lock_guard Guard(Lock_);
   Is_Open_ = false;

@@ -46,6 +46,10 @@ public:
   // a long message is not copied to be joined.
   void Write_Record(std::string_view Prefix, std::string_view Message) noexcept;
 
+  // Hands the buffered records to the system; nothing when none are. Any
+  // failure closes the log for good. Never fails.
+  void Write_Out() noexcept;
+
   // Writes out what is buffered and closes the file.
   void Close() noexcept;
 

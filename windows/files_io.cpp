@@ -332,6 +332,11 @@ void Flush(const Handle &File) {
   FlushFileBuffers(B.OS_Handle.Get());
 }
 
+void Write_Out(const Handle &File) {
+  Block &B = Open_Block(File);
+  if (B.Append) Flush_Buffer(B);
+}
+
 void Close(const Handle &File) {
   Close_Block(Open_Block(File));
 }

@@ -76,6 +76,10 @@ void Put_Line(std::wstring_view Item, const Handle &File);
 void Set_Position(const Handle &File, std::int32_t Position); // 1 is the first byte
 std::int32_t Position(const Handle &File);
 void Flush(const Handle &File);
+// Hands what is buffered for output to the system (no system call when
+// nothing is), without Flush's wait for the device: the bytes outlive the
+// process, only not a crash of the machine.
+void Write_Out(const Handle &File);
 void Close(const Handle &File);
 
 } // namespace Windows::Files::IO

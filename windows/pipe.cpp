@@ -1,6 +1,7 @@
 #include "windows/pipe.hpp"
 
 #include "windows/pipe_internal.hpp"
+#include "windows/windows.hpp"
 
 #include <atomic>
 #include <utility>
@@ -48,31 +49,30 @@ Pipe_Record::Pipe_Record(Pipe_Kind Kind, std::string_view Name) : Kind(Kind), Na
 void Raise_Error(std::uint32_t Code) {
   switch (Code) {
   case ERROR_ACCESS_DENIED:
-    throw Access_Denied();
+    throw From_Error<Access_Denied>(Code);
   case ERROR_BROKEN_PIPE:
-    throw Broken();
+    throw From_Error<Broken>(Code);
   case ERROR_FILE_NOT_FOUND:
-    throw No_Server();
+  case ERROR_PIPE_NOT_CONNECTED:
+    throw From_Error<No_Server>(Code);
   case ERROR_INVALID_NAME:
   case ERROR_BAD_PATHNAME:
   case ERROR_FILENAME_EXCED_RANGE:
-    throw Invalid_Name();
+    throw From_Error<Invalid_Name>(Code);
   case ERROR_MORE_DATA:
-    throw More_Data();
+    throw From_Error<More_Data>(Code);
   case ERROR_NO_DATA:
-    throw No_Data();
+    throw From_Error<No_Data>(Code);
   case ERROR_PIPE_BUSY:
-    throw Name_In_Use();
+    throw From_Error<Name_In_Use>(Code);
   case ERROR_BAD_PIPE:
-    throw Bad_Pipe();
-  case ERROR_PIPE_NOT_CONNECTED:
-    throw No_Server();
+    throw From_Error<Bad_Pipe>(Code);
   case 0:
     Diagnose("Windows.Pipe - No Error");
     throw Broken();
   default:
     Diagnose("Windows.Pipe - Unknown_Error: " + std::to_string(Code));
-    throw Unknown_Error();
+    throw From_Error<Unknown_Error>(Code);
   }
 }
 

@@ -101,8 +101,9 @@ using Pipe_Handle = std::unique_ptr<Pipe_Record>;
 using Diagnostic_Sink = void (*)(std::string_view Message) noexcept;
 void Set_Diagnostic_Sink(Diagnostic_Sink Sink) noexcept;
 
-// Raises the failure for a system error code, reporting codes that are not
-// ones the transport knows to the diagnostic sink.
+// Raises the failure for a system error code, carrying the code (From_Error),
+// and reporting codes that are not ones the transport knows to the
+// diagnostic sink.
 [[noreturn]] void Raise_Error(std::uint32_t Code);
 
 // Returns when Succeeded is exactly TRUE; otherwise sets a server end's

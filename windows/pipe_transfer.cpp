@@ -97,10 +97,11 @@ Received Read_Part(Pipe_Record &Pipe, char *Buffer, std::size_t Length, Duration
                      : Read_Client(Pipe, Buffer, Asked, Timeout, Count);
 }
 
-// A message longer than the pipe's Size.
+// A message longer than the pipe's Size: the transport's own limit, raised
+// by name.
 [[noreturn]] void Raise_Too_Long(Pipe_Record &Pipe) {
   if (Pipe.Server) Pipe.Server->Signal.Set();
-  Raise_Error(ERROR_MORE_DATA);
+  throw More_Data();
 }
 
 void Write_Server(Pipe_Record &Pipe, const void *Data, DWORD Length, DWORD &Count) {

@@ -127,6 +127,23 @@ std::optional<Module_Entry> Loaded_Module_Containing(const void *Address) {
 
 } // namespace
 
+std::string Error_Reason(std::uint32_t Code) {
+  return "system error " + std::to_string(Code);
+}
+
+std::string Error_Text(std::uint32_t Code) {
+  char Text[512];
+  const DWORD Length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                      nullptr, Code, 0, Text, sizeof Text, nullptr);
+  std::string Result(Text, Length);
+  // A log record is one line.
+  std::replace_if(
+      Result.begin(), Result.end(), [](char C) { return C == '\r' || C == '\n'; }, ' ');
+  while (!Result.empty() && Result.back() == ' ')
+    Result.pop_back();
+  return Result;
+}
+
 SYSTEMTIME Local_Time() {
   SYSTEMTIME Time;
   GetLocalTime(&Time);

@@ -21,6 +21,15 @@ namespace Windows {
 using No_Module_Information = Named_Failure<"WINDOWS.NO_MODULE_INFORMATION">;
 using Process_Creation_Failure = Named_Failure<"WINDOWS.PROCESS_CREATION_FAILURE">;
 
+// A failure raised from a system error code carries it for the log: its
+// reason is "system error N", its message the system's own text for the code
+// on one line (empty when the system has none). Callers act on the name.
+std::string Error_Reason(std::uint32_t Code);
+std::string Error_Text(std::uint32_t Code);
+template <typename Named> Named From_Error(std::uint32_t Code) {
+  return Named(Error_Reason(Code), Error_Text(Code));
+}
+
 // The system's module description, 8-bit names.
 using Module_Entry = MODULEENTRY32;
 
