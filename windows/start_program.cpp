@@ -190,9 +190,13 @@ Started_Program Start_Program(const Program &Program, std::string_view Arguments
     Flags &= ~static_cast<DWORD>(CREATE_BREAKAWAY_FROM_JOB);
     Succeeded = Start();
   }
-  if (!Succeeded)
-    throw Process_Creation_Failure("system error " + std::to_string(GetLastError()) + " for " +
-                                   Started.Application + ", command line " + Started.Command_Line);
+  if (!Succeeded) {
+    const DWORD Code = GetLastError();
+    const std::string Text = Error_Text(Code);
+    throw Process_Creation_Failure(Error_Reason(Code) + (Text.empty() ? "" : " (" + Text + ")") +
+                                   " for " + Started.Application + ", command line " +
+                                   Started.Command_Line);
+  }
   CloseHandle(Process.hThread);
   CloseHandle(Process.hProcess);
   Started.Process_Id = Process.dwProcessId;
