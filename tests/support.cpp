@@ -96,6 +96,28 @@ std::string Read_File(const std::string &Name) {
   return Content.str();
 }
 
+bool Machine_Settings_Writable() {
+  HKEY Opened;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_CREATE_SUB_KEY, &Opened) !=
+      ERROR_SUCCESS)
+    return false;
+  RegCloseKey(Opened);
+  return true;
+}
+
+bool Files_Creatable_In(const std::string &Folder) {
+  const std::string Probe = Folder + "tez_test_" + std::to_string(GetCurrentProcessId()) + ".tmp";
+  const HANDLE File = CreateFileA(Probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (File == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(File);
+  return true;
+}
+
+std::string Needs_Administrator(const std::string &What) {
+  return "needs an administrator's console: " + What;
+}
+
 const char *const Usage_Text =
     "Tez_Client\r\n"
     "-- Program to communicate with the Tez Server\r\n"
