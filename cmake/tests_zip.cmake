@@ -33,11 +33,23 @@ foreach(program IN LISTS programs)
   endforeach()
 endforeach()
 
+function(wine_output variable)
+  execute_process(COMMAND ${WINE} ${ARGN} OUTPUT_VARIABLE output ERROR_QUIET)
+  string(REPLACE "\r" "" output "${output}")
+  string(STRIP "${output}" output)
+  set(${variable} "${output}" PARENT_SCOPE)
+endfunction()
+
 # Runs run-tests.cmd with the given arguments, with a TEMP of its own, in
-# which nothing may stay; sets status and last_line.
-file(MAKE_DIRECTORY ${UNPACK_DIR}/temp)
+# which nothing may stay; sets status and last_line. (Not under UNPACK_DIR:
+# Wine's cmd fails its for /f commands in a TEMP whose name holds a blank.)
+get_filename_component(temp ${UNPACK_DIR} DIRECTORY)
+set(temp ${temp}/tests_zip_temp)
+file(REMOVE_RECURSE ${temp})
+file(MAKE_DIRECTORY ${temp})
+wine_output(windows_temp winepath -w ${temp})
 file(WRITE ${UNPACK_DIR}/run-with-own-temp.cmd
-     "@set \"TEMP=%~dp0temp\"\r\n@set \"TMP=%~dp0temp\"\r\n@call run-tests.cmd %*\r\n")
+     "@set \"TEMP=${windows_temp}\"\r\n@set \"TMP=${windows_temp}\"\r\n@call run-tests.cmd %*\r\n")
 function(run_tests)
   execute_process(COMMAND ${WINE} cmd /c ..\\run-with-own-temp.cmd ${ARGN} WORKING_DIRECTORY ${root}
                   OUTPUT_FILE ${UNPACK_DIR}/run.txt ERROR_FILE ${UNPACK_DIR}/run.txt
@@ -54,12 +66,6 @@ endfunction()
 
 # A user's own log settings and files, which the run must leave as they are,
 # with no temporary folder of its own left behind.
-function(wine_output variable)
-  execute_process(COMMAND ${WINE} ${ARGN} OUTPUT_VARIABLE output ERROR_QUIET)
-  string(REPLACE "\r" "" output "${output}")
-  string(STRIP "${output}" output)
-  set(${variable} "${output}" PARENT_SCOPE)
-endfunction()
 wine_output(local_app_data cmd /c echo %LOCALAPPDATA%)
 wine_output(unix_logs winepath -u "${local_app_data}\\Tez_Client")
 set(user_key "HKCU\\Software\\Orvane\\Tez_Client")
@@ -81,7 +87,7 @@ function(machine_state variable)
     file(READ ${log} content)
     string(APPEND contents "${log}: ${content}\n")
   endforeach()
-  file(GLOB temporary RELATIVE ${UNPACK_DIR}/temp ${UNPACK_DIR}/temp/*)
+  file(GLOB temporary RELATIVE ${temp} ${temp}/*)
   set(${variable} "${user}\n${machine}\n${contents}temporary: ${temporary}" PARENT_SCOPE)
 endfunction()
 machine_state(before)

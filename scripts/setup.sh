@@ -92,7 +92,6 @@ start_wine() {
 # lock: unlike a locked file it is not inherited by the programs we start.
 lock_build() {
   mkdir -p "$BUILD"
-  echo "Building into $BUILD (the first build takes several minutes; output in build/build.log)..."
   local lock="$BUILD/.lock" owner announced=""
   until mkdir "$lock" 2>/dev/null; do
     owner=$(cat "$lock/pid" 2>/dev/null || true)

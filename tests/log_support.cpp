@@ -15,6 +15,13 @@ bool Key_Exists(HKEY Root, const std::string &Key) {
   return true;
 }
 
+void Create_Key(HKEY Root, const std::string &Key) {
+  HKEY Created;
+  if (RegCreateKeyExA(Root, Key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &Created,
+                      nullptr) == ERROR_SUCCESS)
+    RegCloseKey(Created);
+}
+
 // Removes every value of the key (not its subkeys); false when it cannot.
 bool Clear_Values(HKEY Root, const std::string &Key) {
   HKEY Opened;
@@ -77,7 +84,9 @@ Saved_Key::Saved_Key(HKEY Root, const std::string &Key)
 Saved_Key::~Saved_Key() {
   if (!Key_Existed_) {
     RegDeleteTreeA(Root_, Key_.c_str());
-  } else if (Clear_Values(Root_, Key_)) {
+  } else {
+    Create_Key(Root_, Key_); // a test may have removed it (disable-log.cmd)
+    Clear_Values(Root_, Key_);
     for (const Value &Saved : Values_)
       RegSetKeyValueA(Root_, Key_.c_str(), Saved.Name.c_str(), Saved.Type, Saved.Data.data(),
                       static_cast<DWORD>(Saved.Data.size()));
@@ -145,10 +154,7 @@ std::vector<std::string> Log_And_Second(const std::string &Log_Name) {
 }
 
 void Log_Settings::Create_Key(HKEY Root) const {
-  HKEY Opened;
-  if (RegCreateKeyExA(Root, Key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &Opened,
-                      nullptr) == ERROR_SUCCESS)
-    RegCloseKey(Opened);
+  Test_Support::Create_Key(Root, Key);
 }
 
 void Log_Settings::Set_String(HKEY Root, const char *Name, const std::string &Value,

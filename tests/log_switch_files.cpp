@@ -89,7 +89,8 @@ TEST_F(Log_Switch_Files, EnableTakesTheFolderOnlyAsAFullPathAndNeverAsCommands) 
   EXPECT_EQ(std::string(Value), Odd + "\\Tez_Client\\tez_client.log");
   Run_File("disable-log.cmd");
 
-  for (const std::string Refused : {"lad", "\\lad", "C:lad", Dir / "q\"&mkdir INJECTED&\""}) {
+  for (const std::string &Refused :
+       std::vector<std::string>{"lad", "\\lad", "C:lad", Dir / "q\"&mkdir INJECTED&\""}) {
     const Test_Support::Run_Result Result = Enable_With(Refused);
     EXPECT_EQ(Result.Exit_Code, 1u) << Refused;
     EXPECT_NE(Result.Errors.find("LOCALAPPDATA is not a full path"), std::string::npos) << Refused;
