@@ -79,7 +79,13 @@ Scratch_Directory::Scratch_Directory() {
 }
 
 Scratch_Directory::~Scratch_Directory() {
-  Remove_Tree(Path_);
+  // A server started here keeps the folder as its working directory until it
+  // has ended, which a close request asks for but does not wait for.
+  for (int Attempt = 0; Attempt < 200; ++Attempt) {
+    Remove_Tree(Path_);
+    if (GetFileAttributesA(Path_.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+    Sleep(50);
+  }
 }
 
 void Write_File(const std::string &Name, std::string_view Content) {
