@@ -18,6 +18,7 @@ install_missing() {
   command -v make >/dev/null || packages+=(make)
   [ -f /usr/src/googletest/CMakeLists.txt ] || packages+=(googletest)
   command -v unzip >/dev/null || packages+=(unzip)
+  command -v zip >/dev/null || packages+=(zip)
   apt_install "${packages[@]}"
 }
 
@@ -26,7 +27,7 @@ apt_install() {
   [ $# -eq 0 ] && return 0
   local sudo=""
   [ "$(id -u)" -eq 0 ] || sudo=sudo
-  echo "Installing: $*"
+  echo "Installing what is missing: $* (a first run downloads a few hundred MB)..."
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "$@" >/dev/null
 }
@@ -34,6 +35,7 @@ apt_install() {
 # Quiet when all is well; the whole build output when it is not.
 build() {
   mkdir -p "$BUILD"
+  echo "Building into $BUILD (the first build takes several minutes; output in build/build.log)..."
   if ! { cmake -S "$ROOT" -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
            -DCMAKE_BUILD_TYPE=Release &&
          cmake --build "$BUILD" -j"$(nproc)"; } >"$BUILD/build.log" 2>&1; then
@@ -76,6 +78,7 @@ start_wine() {
   fi
   # The prefix's services start once, with every standard stream away from
   # ours, so that no test inherits them.
+  [ -f "$WINEPREFIX/system.reg" ] || echo "Preparing a Wine prefix in $WINEPREFIX (a minute, once)..."
   if ! wine wineboot </dev/null >"$BUILD/wineboot.log" 2>&1; then
     cat "$BUILD/wineboot.log" >&2
     echo "Wine could not prepare its prefix $WINEPREFIX: wineboot failed (output above)." >&2

@@ -80,6 +80,8 @@ TEST_F(Log_File_Test, NoKeyAnywhereLeavesTheLogOff) {
 }
 
 TEST_F(Log_File_Test, TheMachinesSettingsServeWhenTheUsersKeyLacksLog) {
+  if (!Test_Support::Machine_Settings_Writable())
+    GTEST_SKIP() << Test_Support::Needs_Administrator("writes settings under HKEY_LOCAL_MACHINE");
   Settings.Set_Number(HKEY_CURRENT_USER, "Log Limit", 7);
   Settings.Set_String(HKEY_CURRENT_USER, "Log", Dir / "expand.log", REG_EXPAND_SZ);
   Settings.Set_String(HKEY_LOCAL_MACHINE, "Log", Name);
@@ -190,6 +192,8 @@ TEST_F(Log_File_Test, ASecondOpenReadsNothingAndFlushesWhenAsked) {
 }
 
 TEST_F(Log_File_Test, TheRegistrysSelectedKeyIsTheSameAfterwards) {
+  if (!Test_Support::Machine_Settings_Writable())
+    GTEST_SKIP() << Test_Support::Needs_Administrator("writes settings under HKEY_LOCAL_MACHINE");
   namespace Registry = Windows::Registry;
   Settings.Set_String(HKEY_CURRENT_USER, "Log", Name);
   Settings.Set_String(HKEY_LOCAL_MACHINE, "Marker", "machine key");

@@ -34,8 +34,8 @@ protected:
   }
 
   void Run_File(const std::string &File) {
-    const Test_Support::Run_Result Result = Test_Support::Run(
-        "C:\\windows\\system32\\cmd.exe", {"/d", "/c", "call", Bin + File});
+    const Test_Support::Run_Result Result =
+        Test_Support::Run("C:\\windows\\system32\\cmd.exe", {"/d", "/c", "call", Bin + File});
     EXPECT_EQ(Result.Exit_Code, 0u) << File << ": " << Result.Output << Result.Errors;
   }
   // A run that needs no server: the usage text, and the log's header.
@@ -70,4 +70,53 @@ TEST_F(Log_Switch_Files, EnableLogsToTheUsersOwnFolderAndDisableStopsIt) {
   Run_Client();
   EXPECT_EQ(GetFileAttributesA(Log_Name.c_str()), INVALID_FILE_ATTRIBUTES);
   Run_File("disable-log.cmd"); // again, with nothing to remove
+}
+
+TEST_F(Log_Switch_Files, EnableTakesTheFolderOnlyAsAFullPathAndNeverAsCommands) {
+  const Test_Support::Scratch_Directory Dir;
+  const std::string Odd = Dir / "x&mkdir INJECTED&";
+  ASSERT_TRUE(CreateDirectoryA(Odd.c_str(), nullptr));
+  const std::vector<std::string> Enable = {"/d", "/c", "call", Bin + "enable-log.cmd"};
+  const auto Enable_With = [&](const std::string &Folder) {
+    return Test_Support::Run("C:\\windows\\system32\\cmd.exe", Enable, Dir.Path(),
+                             {{"LOCALAPPDATA", Folder}});
+  };
+  EXPECT_EQ(Enable_With(Odd).Exit_Code, 0u);
+  char Value[MAX_PATH];
+  DWORD Size = sizeof Value;
+  ASSERT_EQ(RegGetValueA(HKEY_CURRENT_USER, Key, "Log", RRF_RT_REG_SZ, nullptr, Value, &Size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(std::string(Value), Odd + "\\Tez_Client\\tez_client.log");
+  Run_File("disable-log.cmd");
+
+  for (const std::string &Refused :
+       std::vector<std::string>{"lad", "\\lad", "C:lad", Dir / "q\"&mkdir INJECTED&\""}) {
+    const Test_Support::Run_Result Result = Enable_With(Refused);
+    EXPECT_EQ(Result.Exit_Code, 1u) << Refused;
+    EXPECT_NE(Result.Errors.find("LOCALAPPDATA is not a full path"), std::string::npos) << Refused;
+  }
+  EXPECT_EQ(RegGetValueA(HKEY_CURRENT_USER, Key, "Log", RRF_RT_REG_SZ, nullptr, nullptr, nullptr),
+            ERROR_FILE_NOT_FOUND);
+  for (const char *Made : {"INJECTED", "lad", "q"})
+    EXPECT_EQ(GetFileAttributesA((Dir / Made).c_str()), INVALID_FILE_ATTRIBUTES) << Made;
+}
+
+TEST_F(Log_Switch_Files, DisableRemovesTheOrvaneKeyOnlyWhenItLeftItEmpty) {
+  HKEY Opened;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Orvane", 0, KEY_READ, &Opened) == ERROR_SUCCESS) {
+    RegCloseKey(Opened);
+    GTEST_SKIP() << "the user has other keys under Software\\Orvane";
+  }
+  const std::string Sibling = "Software\\Orvane\\Tez_Switch_Test";
+  Settings.Set_String(HKEY_CURRENT_USER, "Log", "C:\\x.log");
+  Test_Support::Log_Settings Other("Tez_Switch_Test");
+  Other.Create_Key(HKEY_CURRENT_USER);
+  Run_File("disable-log.cmd");
+  EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, Sibling.c_str(), 0, KEY_READ, &Opened), ERROR_SUCCESS);
+  RegCloseKey(Opened);
+  RegDeleteKeyA(HKEY_CURRENT_USER, Sibling.c_str());
+  Settings.Set_String(HKEY_CURRENT_USER, "Log", "C:\\x.log");
+  Run_File("disable-log.cmd");
+  EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Orvane", 0, KEY_READ, &Opened),
+            ERROR_FILE_NOT_FOUND);
 }

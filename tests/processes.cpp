@@ -119,6 +119,8 @@ TEST_F(Probe_Run, GivenStandardHandlesAreInheritedAndTheOthersAreTheCallers) {
 }
 
 TEST_F(Probe_Run, ProgramInADriveRootHasTheRootAsItsDirectory) {
+  if (!Test_Support::Files_Creatable_In("C:\\"))
+    GTEST_SKIP() << Test_Support::Needs_Administrator("puts a program in C:\\");
   const std::string Rooted = "C:\\tez_probe_" + std::to_string(GetCurrentProcessId()) + ".exe";
   ASSERT_TRUE(CopyFileA(Probe.c_str(), Rooted.c_str(), FALSE));
   Create_Process(Rooted, "", "", "", nullptr, nullptr, nullptr, false);

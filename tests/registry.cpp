@@ -1,5 +1,7 @@
 #include "windows/registry.hpp"
 
+#include "support.hpp"
+
 #include <string>
 
 #include <gtest/gtest.h>
@@ -43,6 +45,8 @@ protected:
 } // namespace
 
 TEST_F(Registry_Test, ReadsStringsAndNumbersUnderEitherRoot) {
+  if (!Test_Support::Machine_Settings_Writable())
+    GTEST_SKIP() << Test_Support::Needs_Administrator("writes settings under HKEY_LOCAL_MACHINE");
   Set_String(HKEY_CURRENT_USER, Path, "Log", "C:\\user.log");
   Set_Number(HKEY_CURRENT_USER, Path, "Log Limit", 5);
   Set_String(HKEY_LOCAL_MACHINE, Path, "Log", "C:\\machine.log");
@@ -95,6 +99,8 @@ TEST_F(Registry_Test, AFailedOpenLeavesThePreviousKeyCurrent) {
 }
 
 TEST_F(Registry_Test, KeyNameReopensTheSameKeyUnderEitherRoot) {
+  if (!Test_Support::Machine_Settings_Writable())
+    GTEST_SKIP() << Test_Support::Needs_Administrator("writes settings under HKEY_LOCAL_MACHINE");
   const std::string Nested = Path + "\\Inner\\Deeper";
   for (const HKEY Root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
     SCOPED_TRACE(Root == HKEY_CURRENT_USER ? "user" : "machine");

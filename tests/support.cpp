@@ -79,7 +79,13 @@ Scratch_Directory::Scratch_Directory() {
 }
 
 Scratch_Directory::~Scratch_Directory() {
-  Remove_Tree(Path_);
+  // A server started here keeps the folder as its working directory until it
+  // has ended, which a close request asks for but does not wait for.
+  for (int Attempt = 0; Attempt < 200; ++Attempt) {
+    Remove_Tree(Path_);
+    if (GetFileAttributesA(Path_.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+    Sleep(50);
+  }
 }
 
 void Write_File(const std::string &Name, std::string_view Content) {
@@ -94,6 +100,28 @@ std::string Read_File(const std::string &Name) {
   std::ostringstream Content;
   Content << In.rdbuf();
   return Content.str();
+}
+
+bool Machine_Settings_Writable() {
+  HKEY Opened;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_CREATE_SUB_KEY, &Opened) !=
+      ERROR_SUCCESS)
+    return false;
+  RegCloseKey(Opened);
+  return true;
+}
+
+bool Files_Creatable_In(const std::string &Folder) {
+  const std::string Probe = Folder + "tez_test_" + std::to_string(GetCurrentProcessId()) + ".tmp";
+  const HANDLE File = CreateFileA(Probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (File == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(File);
+  return true;
+}
+
+std::string Needs_Administrator(const std::string &What) {
+  return "needs an administrator's console: " + What;
 }
 
 const char *const Usage_Text =

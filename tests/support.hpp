@@ -30,6 +30,13 @@ private:
 void Write_File(const std::string &Name, std::string_view Content);
 std::string Read_File(const std::string &Name);
 
+// Whether this console may write under HKEY_LOCAL_MACHINE, and create files
+// in Folder (ending in a backslash): an administrator's may, a user's not.
+bool Machine_Settings_Writable();
+bool Files_Creatable_In(const std::string &Folder);
+// The skip message of a test that needs an administrator for What.
+std::string Needs_Administrator(const std::string &What);
+
 // The client's usage text exactly as printed.
 extern const char *const Usage_Text;
 
