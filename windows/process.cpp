@@ -3,6 +3,7 @@
 #include "windows/files.hpp"
 #include "windows/handle.hpp"
 
+#include <algorithm>
 #include <vector>
 
 namespace Windows {
@@ -99,20 +100,11 @@ std::optional<std::string> Program_File(std::string_view Name, Account Tried) {
   return std::nullopt;
 }
 
-bool Ends_With(std::string_view Name, std::string_view Extension) {
-  if (Name.size() < Extension.size()) return false;
-  const std::string_view End = Name.substr(Name.size() - Extension.size());
-  for (std::size_t I = 0; I < End.size(); ++I)
-    if ((End[I] >= 'A' && End[I] <= 'Z' ? End[I] - 'A' + 'a' : End[I]) != Extension[I])
-      return false;
-  return true;
-}
-
 // A part of the value before a blank: "C:\tools\My" of a missing
 // "C:\tools\My Editor\ed.exe" must not run with the rest as its arguments.
 std::optional<std::string> Program_Prefix(std::string_view Name, Account Tried) {
   std::optional<std::string> File = Program_File(Name, Tried);
-  if (!File || Ends_With(*File, ".exe") || Ends_With(*File, ".com")) return File;
+  if (!File || Has_Extension(*File, ".exe") || Has_Extension(*File, ".com")) return File;
   Note(Tried, *File + " is taken only as the whole value, not before options");
   return std::nullopt;
 }
@@ -149,6 +141,16 @@ std::optional<Program> Resolve(std::string_view Value, Program_Value Kind, Accou
 }
 
 } // namespace
+
+bool Has_Extension(std::string_view File, std::string_view Extension) {
+  if (File.size() < Extension.size()) return false;
+  const std::string_view End = File.substr(File.size() - Extension.size());
+  const auto Lower = [](char C) {
+    return C >= 'A' && C <= 'Z' ? static_cast<char>(C - 'A' + 'a') : C;
+  };
+  return std::equal(End.begin(), End.end(), Extension.begin(), Extension.end(),
+                    [&](char F, char E) { return Lower(F) == Lower(E); });
+}
 
 std::optional<Program> Find_Program(std::string_view Value, Program_Value Kind) {
   return Resolve(Value, Kind, nullptr);

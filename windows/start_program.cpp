@@ -52,14 +52,6 @@ private:
   LPPROC_THREAD_ATTRIBUTE_LIST List_ = nullptr;
 };
 
-bool Is_Batch_File(std::string_view File) {
-  if (File.size() < 4) return false;
-  std::string Extension(File.substr(File.size() - 4));
-  for (char &C : Extension)
-    if (C >= 'A' && C <= 'Z') C = static_cast<char>(C - 'A' + 'a');
-  return Extension == ".cmd" || Extension == ".bat";
-}
-
 // The interpreter by its full path in the system folder: never one found by
 // a search, which would look in the working directory first.
 std::string Interpreter() {
@@ -145,7 +137,7 @@ Started_Program Start_Program(const Program &Program, std::string_view Arguments
                               const Start_Options &Options) {
   Started_Program Started;
   std::string Environment;
-  if (Is_Batch_File(Program.File)) {
+  if (Has_Extension(Program.File, ".cmd") || Has_Extension(Program.File, ".bat")) {
     std::string Text = Program.Options;
     (Text += ' ') += Arguments;
     Started.Application = Interpreter();

@@ -118,6 +118,9 @@ enum class Program_Value {
   Command,
 };
 
+// Whether File ends in Extension (".exe"), letter case aside.
+bool Has_Extension(std::string_view File, std::string_view Extension);
+
 // The program Value names; none when it names no existing file.
 std::optional<Program> Find_Program(std::string_view Value, Program_Value Kind);
 
