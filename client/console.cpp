@@ -10,13 +10,13 @@ namespace Client::Console {
 namespace {
 
 // Text mode would turn the CR LF we write into CR CR LF, and would alter
-// reply bytes that happen to be line feeds.
+// reply bytes that happen to be line feeds. Set before main: a guarded local
+// static would cost a run its thread library's start-up, several system
+// calls, at the first line printed.
+[[maybe_unused]] const int Binary_Output = _setmode(_fileno(stdout), _O_BINARY);
+
 std::FILE *Output() {
-  static std::FILE *const Stream = [] {
-    _setmode(_fileno(stdout), _O_BINARY);
-    return stdout;
-  }();
-  return Stream;
+  return stdout;
 }
 
 } // namespace

@@ -115,16 +115,23 @@ void Log_File::Open_Log(std::string_view Product, bool Flush_Each, bool &Was_Clo
   } catch (...) {}
 }
 
+namespace {
+
+// The "Log" value of the key under Root; nothing when the key or the value is
+// missing or unreadable, which with the log off is every run's case.
+std::optional<std::string> Log_Setting(Registry::Root_Key Root, const std::string &Key_Path) {
+  Registry::Select_Root(Root);
+  if (!Registry::Try_Open_Key(Key_Path)) return std::nullopt;
+  return Registry::Try_Get_String("Log");
+}
+
+} // namespace
+
 void Log_File::Read_Settings(const std::string &Key_Path) {
-  try {
-    Registry::Select_Root(Registry::Root_Key::Current_User);
-    Registry::Open_Key(Key_Path);
-    File_Name_ = Registry::Get_String("Log");
-  } catch (const Failure &) {
-    Registry::Select_Root(Registry::Root_Key::Local_Machine);
-    Registry::Open_Key(Key_Path);
-    File_Name_ = Registry::Get_String("Log");
-  }
+  std::optional<std::string> Name = Log_Setting(Registry::Root_Key::Current_User, Key_Path);
+  if (!Name) Name = Log_Setting(Registry::Root_Key::Local_Machine, Key_Path);
+  if (!Name) return;
+  File_Name_ = std::move(Name);
   Create_File(*File_Name_);
   Record_Count_ = 0;
   Read_Limit();
@@ -146,11 +153,7 @@ void Log_File::Create_File(const std::string &Name) {
 }
 
 void Log_File::Read_Limit() {
-  try {
-    Limit_ = Registry::Get_Number("Log Limit");
-  } catch (const Failure &) {
-    Limit_ = Default_Limit;
-  }
+  Limit_ = Registry::Try_Get_Number("Log Limit").value_or(Default_Limit);
 }
 
 void Log_File::Roll_Over() {

@@ -128,8 +128,11 @@ TEST_F(Client_Run, TheLogHoldsTheHeaderAndTheWholeConversation) {
                              "Starting Editor:main.src:1:1",
                              "Reply from Server=.",
                              "Write to Server=C"};
-  for (std::size_t I = 2, Next = 0; I < Lines.size(); ++I)
-    if (I != 8) EXPECT_TRUE(Test_Support::Is_Record(Lines[I], Conversation[Next++])) << Lines[I];
+  for (std::size_t I = 2, Next = 0; I < Lines.size(); ++I) {
+    if (I != 8) {
+      EXPECT_TRUE(Test_Support::Is_Record(Lines[I], Conversation[Next++])) << Lines[I];
+    }
+  }
 
   // A failed run: reported by the routine that caught it, then by Work.
   Configure({{"Errors", "x"}});

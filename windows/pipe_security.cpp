@@ -1,7 +1,8 @@
 #include "windows/pipe.hpp"
 #include "windows/pipe_internal.hpp"
 
-#include <cstdio>
+#include "text/unsigned.hpp"
+
 #include <cstring>
 #include <vector>
 
@@ -72,11 +73,8 @@ std::optional<DWORD> Integrity_Level(HANDLE Token) {
   return Level;
 }
 
-Token_Facts Facts_Of(HANDLE Process) {
+Token_Facts Facts_Of_Token(HANDLE Token) {
   Token_Facts Facts;
-  HANDLE Token = nullptr;
-  if (!OpenProcessToken(Process, TOKEN_QUERY, &Token)) return Facts;
-  const Object_Handle Owned(Token);
   Facts.User = Token_Sid(Token, TokenUser);
   Facts.Integrity_Level = Integrity_Level(Token);
   Facts.App_Container = Token_Flag(Token, TokenIsAppContainer);
@@ -84,25 +82,28 @@ Token_Facts Facts_Of(HANDLE Process) {
   return Facts;
 }
 
-const Token_Facts &Own_Facts() {
-  static const Token_Facts Facts = Facts_Of(GetCurrentProcess());
-  return Facts;
+Token_Facts Facts_Of(HANDLE Process) {
+  HANDLE Token = nullptr;
+  if (!OpenProcessToken(Process, TOKEN_QUERY, &Token)) return {};
+  const Object_Handle Owned(Token);
+  return Facts_Of_Token(Token);
 }
 
-const Sid_Bytes &Own_User() {
-  return Own_Facts().User;
+// Our own token, read through its pseudo handle: no handle to open and close.
+// Read anew at each use: a client uses it once, and a cached copy would need
+// a guard whose first use costs more than the reading.
+Token_Facts Own_Facts() {
+  return Facts_Of_Token(GetCurrentProcessToken());
+}
+
+Sid_Bytes Own_User() {
+  return Token_Sid(GetCurrentProcessToken(), TokenUser);
 }
 
 // The user's default owner for new objects: for an elevated user, the
 // Administrators group.
-const Sid_Bytes &Own_Default_Owner() {
-  static const Sid_Bytes Owner = [] {
-    HANDLE Token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &Token)) return Sid_Bytes();
-    const Object_Handle Owned(Token);
-    return Token_Sid(Token, TokenOwner);
-  }();
-  return Owner;
+Sid_Bytes Own_Default_Owner() {
+  return Token_Sid(GetCurrentProcessToken(), TokenOwner);
 }
 
 // The owner of a kernel object. False when it cannot be read; true with an
@@ -131,8 +132,9 @@ bool Refuses(Token_Answer Server, Token_Answer Own) {
 
 std::string Level_Image(const std::optional<DWORD> &Level) {
   if (!Level) return "unknown";
-  char Text[16];
-  std::snprintf(Text, sizeof Text, "0x%04lX", static_cast<unsigned long>(*Level));
+  std::string Text = "0x";
+  Text += *Level <= 0xFFFF ? Unsigned::Image(static_cast<Unsigned::Unsigned_16>(*Level))
+                           : Unsigned::Image(static_cast<Unsigned::Unsigned_32>(*Level));
   return Text;
 }
 
@@ -191,7 +193,7 @@ void Verify_Server(const Pipe_Record &Pipe) {
 }
 
 Server_Security::Server_Security() {
-  const Sid_Bytes &User = Own_User();
+  const Sid_Bytes User = Own_User();
   if (User.empty()) throw Unknown_Error("the user's identity cannot be read");
   // S-1-5-18, the system.
   static const SID System{SID_REVISION, 1, SECURITY_NT_AUTHORITY, {SECURITY_LOCAL_SYSTEM_RID}};

@@ -28,18 +28,59 @@ void Close_Key() {
 }
 
 template <typename Open_Function, typename Text>
-void Open_With(Open_Function Open, const Text &Path) {
+bool Open_With(Open_Function Open, const Text &Path) {
   if (Path.empty()) {
     Close_Key();
     Current_Key = Root;
-    return;
+    return true;
   }
   HKEY Opened = nullptr;
   LSTATUS Result = Open(Root, Path.c_str(), 0, Full_Access, &Opened);
   if (Result == ERROR_ACCESS_DENIED) Result = Open(Root, Path.c_str(), 0, KEY_READ, &Opened);
-  if (Result != ERROR_SUCCESS) throw Key_Not_Found();
+  if (Result != ERROR_SUCCESS) return false;
   Close_Key();
   Current_Key = Opened;
+  return true;
+}
+
+enum class Query_Result { Found, Not_Found, Wrong_Type, Overflow };
+
+Query_Result Query_Number(std::string_view Name, std::uint32_t &Value) {
+  DWORD Type = 0, Data = 0, Size = sizeof Data;
+  if (RegQueryValueExA(Current_Key, std::string(Name).c_str(), nullptr, &Type,
+                       reinterpret_cast<BYTE *>(&Data), &Size) != ERROR_SUCCESS)
+    return Query_Result::Not_Found;
+  if (Type != REG_DWORD) return Query_Result::Wrong_Type;
+  Value = Data;
+  return Query_Result::Found;
+}
+
+Query_Result Query_String(std::string_view Name, std::string &Value) {
+  char Buffer[String_Buffer_Size];
+  DWORD Type = 0, Size = String_Buffer_Size;
+  const LSTATUS Result = RegQueryValueExA(Current_Key, std::string(Name).c_str(), nullptr, &Type,
+                                          reinterpret_cast<BYTE *>(Buffer), &Size);
+  if (Result == ERROR_MORE_DATA) return Query_Result::Overflow;
+  if (Result != ERROR_SUCCESS) return Query_Result::Not_Found;
+  if (Type != REG_SZ) return Query_Result::Wrong_Type;
+  // The stored terminating zero is not part of the text; a value stored
+  // without one keeps its last character.
+  if (Size > 0 && Buffer[Size - 1] == '\0') --Size;
+  Value.assign(Buffer, Size);
+  return Query_Result::Found;
+}
+
+void Raise(Query_Result Result) {
+  switch (Result) {
+  case Query_Result::Found:
+    return;
+  case Query_Result::Not_Found:
+    throw Entry_Not_Found();
+  case Query_Result::Wrong_Type:
+    throw Wrong_Type();
+  case Query_Result::Overflow:
+    throw Overflow();
+  }
 }
 
 } // namespace
@@ -55,11 +96,15 @@ Root_Key Current_Root() {
 }
 
 void Open_Key(std::string_view Path) {
-  Open_With(RegOpenKeyExA, std::string(Path));
+  if (!Try_Open_Key(Path)) throw Key_Not_Found();
 }
 
 void Open_Key(std::wstring_view Path) {
-  Open_With(RegOpenKeyExW, std::wstring(Path));
+  if (!Open_With(RegOpenKeyExW, std::wstring(Path))) throw Key_Not_Found();
+}
+
+bool Try_Open_Key(std::string_view Path) {
+  return Open_With(RegOpenKeyExA, std::string(Path));
 }
 
 std::wstring Current_Key_Name() {
@@ -85,26 +130,27 @@ std::wstring Current_Key_Name() {
 }
 
 std::uint32_t Get_Number(std::string_view Name) {
-  DWORD Type = 0, Value = 0, Size = sizeof Value;
-  if (RegQueryValueExA(Current_Key, std::string(Name).c_str(), nullptr, &Type,
-                       reinterpret_cast<BYTE *>(&Value), &Size) != ERROR_SUCCESS)
-    throw Entry_Not_Found();
-  if (Type != REG_DWORD) throw Wrong_Type();
+  std::uint32_t Value = 0;
+  Raise(Query_Number(Name, Value));
   return Value;
 }
 
 std::string Get_String(std::string_view Name) {
-  char Buffer[String_Buffer_Size];
-  DWORD Type = 0, Size = String_Buffer_Size;
-  const LSTATUS Result = RegQueryValueExA(Current_Key, std::string(Name).c_str(), nullptr, &Type,
-                                          reinterpret_cast<BYTE *>(Buffer), &Size);
-  if (Result == ERROR_MORE_DATA) throw Overflow();
-  if (Result != ERROR_SUCCESS) throw Entry_Not_Found();
-  if (Type != REG_SZ) throw Wrong_Type();
-  // The stored terminating zero is not part of the text; a value stored
-  // without one keeps its last character.
-  if (Size > 0 && Buffer[Size - 1] == '\0') --Size;
-  return std::string(Buffer, Size);
+  std::string Value;
+  Raise(Query_String(Name, Value));
+  return Value;
+}
+
+std::optional<std::uint32_t> Try_Get_Number(std::string_view Name) {
+  std::uint32_t Value = 0;
+  if (Query_Number(Name, Value) != Query_Result::Found) return std::nullopt;
+  return Value;
+}
+
+std::optional<std::string> Try_Get_String(std::string_view Name) {
+  std::string Value;
+  if (Query_String(Name, Value) != Query_Result::Found) return std::nullopt;
+  return Value;
 }
 
 } // namespace Windows::Registry

@@ -3,6 +3,7 @@
 #include "core/failure.hpp"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -29,6 +30,14 @@ Root_Key Current_Root();
 // still opens. KEY_NOT_FOUND leaves the previous key current.
 void Open_Key(std::string_view Path);
 void Open_Key(std::wstring_view Path);
+
+// Open_Key, Get_Number and Get_String for a caller to whom any failure means
+// "not set": false or nothing instead of a failure. A program's first raised
+// failure costs more than the rest of its start-up, and an absent setting is
+// the usual case.
+bool Try_Open_Key(std::string_view Path);
+std::optional<std::uint32_t> Try_Get_Number(std::string_view Name);
+std::optional<std::string> Try_Get_String(std::string_view Name);
 
 // The current key's path below the root, in the letter case the registry
 // stores; empty for the root itself.
