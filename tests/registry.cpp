@@ -85,6 +85,13 @@ TEST_F(Registry_Test, WrongTypesMissingValuesAndTheStringLimit) {
   EXPECT_THROW(Get_String("S250"), Overflow);
   EXPECT_EQ(Get_String("Empty"), "");
   EXPECT_EQ(Get_String("Unterminated"), "abc");
+  // The forms that answer nothing instead of failing.
+  for (const char *Failing : {"Expand", "Number", "Missing", "S250"})
+    EXPECT_FALSE(Try_Get_String(Failing)) << Failing;
+  EXPECT_FALSE(Try_Get_Number("Text"));
+  EXPECT_FALSE(Try_Get_Number("Qword"));
+  EXPECT_EQ(Try_Get_String("S249"), std::string(249, 'a'));
+  EXPECT_EQ(Try_Get_Number("Number"), 12u);
 }
 
 TEST_F(Registry_Test, AFailedOpenLeavesThePreviousKeyCurrent) {
@@ -92,6 +99,7 @@ TEST_F(Registry_Test, AFailedOpenLeavesThePreviousKeyCurrent) {
   Open_Key(Path);
   EXPECT_THROW(Open_Key(Path + "\\Missing"), Key_Not_Found);
   EXPECT_THROW(Open_Key(std::wstring(L"Software\\No\\Such\\Key")), Key_Not_Found);
+  EXPECT_FALSE(Try_Open_Key(Path + "\\Missing"));
   EXPECT_EQ(Get_String("Log"), "kept");
   Open_Key("");
   EXPECT_EQ(Current_Key_Name(), L"");
