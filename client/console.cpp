@@ -15,20 +15,15 @@ namespace {
 // calls, at the first line printed.
 [[maybe_unused]] const int Binary_Output = _setmode(_fileno(stdout), _O_BINARY);
 
-std::FILE *Output() {
-  return stdout;
-}
-
 } // namespace
 
 void Put_Line(std::string_view Line) {
-  std::FILE *const Stream = Output();
-  std::fwrite(Line.data(), 1, Line.size(), Stream);
-  std::fwrite("\r\n", 1, 2, Stream);
+  std::fwrite(Line.data(), 1, Line.size(), stdout);
+  std::fwrite("\r\n", 1, 2, stdout);
 }
 
 void Flush() {
-  std::fflush(Output());
+  std::fflush(stdout);
 }
 
 } // namespace Client::Console

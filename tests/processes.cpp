@@ -250,6 +250,10 @@ TEST(Command_Lines, AQuotedArgumentSplitsBackWhole) {
   for (const std::string &Argument : Arguments)
     (Line += Quote_Argument(Argument)) += ' ';
   EXPECT_EQ(Split_Arguments(Line), Arguments) << Line;
+  // Quotes only where needed, backslashes doubled only before a quote.
+  EXPECT_EQ(Quote_Argument("a\\b"), "a\\b");
+  EXPECT_EQ(Quote_Argument("a b\\"), "\"a b\\\\\"");
+  EXPECT_EQ(Quote_Argument(""), "\"\"");
   EXPECT_EQ(Split_Arguments(" a\\\\\\\"b \"c \"\"d\"\\\\\"\" e\t"),
             (std::vector<std::string>{"a\\\"b", "c \"d\\", "e"}));
 }

@@ -1,5 +1,7 @@
 #include "support.hpp"
 
+#include "windows/windows.hpp"
+
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -39,20 +41,7 @@ void Remove_Tree(const std::string &Directory) {
 } // namespace
 
 std::string Quoted(const std::string &Argument) {
-  if (!Argument.empty() && Argument.find_first_of(" \t\"") == std::string::npos) return Argument;
-  std::string Result = "\"";
-  std::size_t Backslashes = 0;
-  for (const char C : Argument) {
-    if (C == '\\') {
-      ++Backslashes;
-      continue;
-    }
-    Result.append(C == '"' ? Backslashes * 2 + 1 : Backslashes, '\\');
-    Backslashes = 0;
-    Result += C;
-  }
-  Result.append(Backslashes * 2, '\\');
-  return Result + "\"";
+  return Windows::Quote_Argument(Argument);
 }
 
 std::string As_Given(const std::string &Command_Line, const std::string &Program) {
