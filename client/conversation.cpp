@@ -115,7 +115,8 @@ private:
   bool Gone_ = false;
 };
 
-void Start_Server(const Windows::Program &Server, const std::string &Arguments) {
+// Each argument whole, whatever blanks or quotes it holds.
+void Start_Server(const Windows::Program &Server, const std::vector<std::string_view> &Arguments) {
   try {
     // It serves between queries: it must outlive this run's console and job,
     // and never hold the output that the editor reads to its end.
@@ -195,9 +196,8 @@ bool Connect(std::string_view Pipe_Name, std::string_view Pipe_Length_Text,
     Console::Put_Line("Specified server not found");
     return false;
   }
-  // Each one argument, whatever blanks or quotes it holds.
-  std::string Arguments = Windows::Quote_Argument(Pipe_Name);
-  if (!Pipe_Length_Text.empty()) (Arguments += ' ') += Windows::Quote_Argument(Pipe_Length_Text);
+  std::vector<std::string_view> Arguments{Pipe_Name};
+  if (!Pipe_Length_Text.empty()) Arguments.push_back(Pipe_Length_Text);
   // Started again when it ends while we wait for our turn, as a server that
   // never listened: other waiters may race us to it, and the one that wins
   // serves us all. The busy limit bounds the waits, so the starts too.

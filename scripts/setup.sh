@@ -19,7 +19,19 @@ install_missing() {
   [ -f /usr/src/googletest/CMakeLists.txt ] || packages+=(googletest)
   command -v unzip >/dev/null || packages+=(unzip)
   command -v zip >/dev/null || packages+=(zip)
+  [ -f /usr/share/i18n/locales/ja_JP ] || packages+=(locales)
   apt_install "${packages[@]}"
+  make_locale
+}
+
+# The program-start tests run again under code page 932, where a byte may be
+# half a character; Wine takes the code page from the locale ja_JP.UTF-8.
+make_locale() {
+  locale -a 2>/dev/null | grep -qix 'ja_JP.utf-\?8' && return 0
+  local sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  echo "Making the locale ja_JP.UTF-8 (for the tests under code page 932)..."
+  $sudo localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
 }
 
 # Installs the Debian packages named, if any.

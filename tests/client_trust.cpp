@@ -146,9 +146,11 @@ TEST_F(Client_Run, ABatchFileEditorGetsTheArgumentsAProgramWouldGet) {
   Test_Support::Write_File(Batch, "@" + Test_Support::Quoted(Editor) + " %*\r\n");
   // A program named like a piece of the location, where the editor runs.
   ASSERT_TRUE(CopyFileA(Editor.c_str(), (Dir / "pwn.exe").c_str(), FALSE));
-  // Line 2 asks for a location that no quoting passes whole.
-  Server_Script("on L" + Source +
-                "<2,\r\nreply >%PATH%.c:1:1\r\n"
+  // Line 2 asks for a location that no quoting passes whole, line 3 for one
+  // that a NUL would cut short.
+  Server_Script("on L" + Source + "<2,\r\nreply >%PATH%.c:1:1\r\non L" + Source +
+                "<3,\r\nreply >a.src:7:2" + std::string(1, '\0') +
+                " tail\r\n"
                 "on L\r\nreply >\"R&D (1)^x!y \\src.c:1:1\" a&pwn&b C:\\end\\\r\nidle 5\r\n");
   const auto Arguments = [&](const std::string &Program, const std::string &Line = "1",
                              const std::string &Output = "") {
@@ -161,13 +163,19 @@ TEST_F(Client_Run, ABatchFileEditorGetsTheArgumentsAProgramWouldGet) {
   EXPECT_EQ(Direct, (Strings{"R&D (1)^x!y \\src.c:1:1", "a&pwn&b", "C:\\end\\"}));
   EXPECT_EQ(Arguments(Batch), Direct) << "split, expanded or run as commands";
 
-  // What no quoting passes whole is refused, and the log says why.
-  EXPECT_EQ(Arguments(Batch, "2", "Could not start editor!\r\n"), Strings{});
-  const Strings Lines = Test_Support::Lines_Of(Log_Name);
-  EXPECT_TRUE(std::any_of(Lines.begin(), Lines.end(), [](const std::string &Line) {
-    return Line.find("Editor not started: the argument %PATH%.c:1:1 holds a %") !=
-           std::string::npos;
-  })) << ::testing::PrintToString(Lines);
+  // What no quoting passes whole, and what a NUL would cut short, is
+  // refused, and the log says why.
+  for (const auto &[Program, Line, Why] :
+       {std::tuple{Batch, "2", "the argument %PATH%.c:1:1 holds a %"},
+        std::tuple{Editor, "3", "the arguments: a NUL byte at byte 10 of 15"}}) {
+    EXPECT_EQ(Arguments(Program, Line, "Could not start editor!\r\n"), Strings{});
+    const std::string Record = std::string("Editor not started: ") + Why;
+    const Strings Lines = Test_Support::Lines_Of(Log_Name);
+    EXPECT_TRUE(std::any_of(
+        Lines.begin(), Lines.end(),
+        [&](const std::string &Logged) { return Logged.find(Record) != std::string::npos; }))
+        << Record << ::testing::PrintToString(Lines);
+  }
 }
 
 TEST_F(Client_Run, TheServerDoesNotStartBesideAPipeOfTheSameName) {

@@ -1,5 +1,7 @@
+#include "windows/pipe.hpp"
 #include "windows/windows.hpp"
 
+#include "client_support.hpp"
 #include "support.hpp"
 
 #include <chrono>
@@ -10,6 +12,7 @@
 
 using namespace Windows;
 using Test_Support::Scratch_Directory;
+using Strings = std::vector<std::string>;
 
 namespace {
 
@@ -39,6 +42,13 @@ class Probe_Run : public ::testing::Test {
 protected:
   Scratch_Directory Dir;
   std::string Record = Dir / "record.txt";
+  int Records = 0;
+  // A new record file for the next start: the last probe may hold the old
+  // one open still, so that it can be neither deleted nor reused.
+  void Next_Record() {
+    Record = Dir / ("record" + std::to_string(++Records) + ".txt");
+    SetEnvironmentVariableA("TEZ_PROBE_RECORD", Record.c_str());
+  }
   void SetUp() override {
     SetEnvironmentVariableA("TEZ_PROBE_RECORD", Record.c_str());
     SetEnvironmentVariableA("TEZ_PROBE_ECHO", "1");
@@ -82,7 +92,7 @@ TEST_F(Probe_Run, EnvironmentAndDirectoryReplaceTheCallersOnlyWhenGiven) {
   GetCurrentDirectoryA(MAX_PATH, Own);
   EXPECT_EQ(Field(Got, "directory"), Own);
 
-  DeleteFileA(Record.c_str());
+  Next_Record();
   const std::string Block =
       "TEZ_PROBE_RECORD=" + Record + std::string(1, '\0') + "TEZ_PROBE_VARIABLE=given";
   std::string Directory = Dir.Path();
@@ -109,7 +119,7 @@ TEST_F(Probe_Run, GivenStandardHandlesAreInheritedAndTheOthersAreTheCallers) {
   EXPECT_EQ(Test_Support::Read_File(Error), "probe error");
 
   // Only standard output given: the probe's standard error is ours, not the file.
-  DeleteFileA(Record.c_str());
+  Next_Record();
   SetEnvironmentVariableA("TEZ_PROBE_READ_STDIN", nullptr);
   const HANDLE Only = Test_Support::Inheritable_File(Output, GENERIC_WRITE, CREATE_ALWAYS);
   Create_Process(Probe, "y", "", "", nullptr, Only, nullptr, false);
@@ -141,6 +151,39 @@ TEST(Create_Process, RefusalsAreProcessCreationFailures) {
                Process_Creation_Failure);
   EXPECT_THROW(Create_Process(Probe, "", "", Dir / "no_such_dir", nullptr, nullptr, nullptr, false),
                Process_Creation_Failure);
+}
+
+// A program is started with what the system reads: the batch file behind a
+// name with trailing dots or blanks, the caller's environment whatever its
+// characters, and nothing that the interpreter would read otherwise.
+TEST_F(Probe_Run, ABatchFileRunsByTheNameTheSystemRunsWithExactlyItsArguments) {
+  for (const char *Name : {"ed.cmd", "ed.bat"})
+    Test_Support::Write_File(Dir / Name, "@" + Test_Support::Quoted(Probe) + " %*\r\n");
+  SetEnvironmentVariableW(L"TEZ_PROBE_VARIABLE", L"Ωμέγα-Łódź-日本-é");
+  const auto Arguments_Of = [&](const std::string &File, std::string_view Location) {
+    Next_Record();
+    Start_Program({File, Test_Support::Quoted(File), ""}, Location);
+    EXPECT_EQ(Field(Await_Record(Record), "utf8_variable"), "Ωμέγα-Łódź-日本-é") << File;
+    return Test_Support::Record_Values(Record, "utf8_argument");
+  };
+  for (const char *Name : {"ed.cmd.", "ed.bat "})
+    EXPECT_EQ(Arguments_Of(Dir / Name, "a&pwn&b \"c d\""), (Strings{"a&pwn&b", "c d"})) << Name;
+  const Program Batch{Dir / "ed.cmd", Dir / "ed.cmd", ""};
+  EXPECT_THROW(Start_Program(Batch, "a\\\" &pwn& b"), Process_Creation_Failure);
+  EXPECT_THROW(Start_Program(Batch, std::string(8200, 'x')), Process_Creation_Failure);
+  EXPECT_THROW(Start_Program({Probe, Probe, ""}, std::string_view("a.src:7:2\0 tail", 15)),
+               Process_Creation_Failure);
+  // Under a double-byte code page a byte may be half a character.
+  if (GetACP() != 932) return;
+  EXPECT_THROW(Start_Program(Batch, "a\x81 &pwn&b"), Process_Creation_Failure);
+  EXPECT_THROW(Pipe::Check_Name("a\x81"), Pipe::Invalid_Name);
+  // A character whose second byte is a backslash's is no backslash.
+  EXPECT_EQ(Arguments_Of(Dir / "ed.cmd", "x\x95\x5c"), Strings{"x表"});
+  Next_Record();
+  Start_Program({Probe, Probe, ""}, std::vector<std::string_view>{"a \x95\x5c"});
+  Await_Record(Record);
+  EXPECT_EQ(Test_Support::Record_Values(Record, "utf8_argument"), Strings{"a 表"});
+  EXPECT_NO_THROW(Pipe::Check_Name("a \x95\x5c"));
 }
 
 TEST(Modules, TheExecutableIsTheFirstModuleAndHoldsOurCode) {

@@ -120,10 +120,13 @@ std::string Full_Name(const Pipe_Record &Pipe);
 // The longest full name "\\.\pipe\NAME" the system takes, in characters.
 constexpr int Longest_Full_Name = 256;
 
+// The full name in the system's characters, the form the system is handed.
 // INVALID_NAME, before the system is asked, for a name that would not stay a
-// pipe's: one holding a "\" or a "/", one of dots and blanks alone, or one
-// whose full name is longer than Longest_Full_Name.
-void Check_Name(std::string_view Name);
+// pipe's: one that is no text of the code page (a NUL, or a byte that is no
+// character), one holding a "\" or a "/" (a character, never the second
+// byte of one), one of dots and blanks alone, or one whose full name is
+// longer than Longest_Full_Name.
+std::wstring Check_Name(std::string_view Name);
 
 // Zero means no limit (INFINITE); otherwise the milliseconds rounded to the
 // nearest, halves up. CONSTRAINT_ERROR below -0.5 ms.

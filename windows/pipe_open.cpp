@@ -1,6 +1,8 @@
 #include "windows/pipe.hpp"
 #include "windows/pipe_internal.hpp"
 
+#include "windows/characters.hpp"
+
 #include <algorithm>
 #include <optional>
 
@@ -44,7 +46,7 @@ DWORD Server_Open_Mode(Pipe_Mode Mode) {
 constexpr DWORD Server_Flags = FILE_FLAG_FIRST_PIPE_INSTANCE;
 
 void Open_Client(Pipe_Record &Pipe) {
-  Pipe.Handle.Reset(CreateFileA(Full_Name(Pipe).c_str(), Client_Access(Pipe.Mode),
+  Pipe.Handle.Reset(CreateFileW(Check_Name(Pipe.Name).c_str(), Client_Access(Pipe.Mode),
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 Client_Flags, nullptr));
   if (!Pipe.Handle) Raise_Error(GetLastError());
@@ -63,9 +65,9 @@ void Create_Server(Pipe_Record &Pipe) {
     Pipe.Server->Signal.Set();
     throw;
   }
-  Pipe.Handle.Reset(CreateNamedPipeA(
-      Full_Name(Pipe).c_str(), Server_Open_Mode(Pipe.Mode) | Server_Flags, Server_Pipe_Mode, 1,
-      static_cast<DWORD>(Pipe.Size), static_cast<DWORD>(Pipe.Size), 0, Security->Attributes()));
+  Pipe.Handle.Reset(CreateNamedPipeW(
+      Check_Name(Pipe.Name).c_str(), Server_Open_Mode(Pipe.Mode) | Server_Flags, Server_Pipe_Mode,
+      1, static_cast<DWORD>(Pipe.Size), static_cast<DWORD>(Pipe.Size), 0, Security->Attributes()));
   if (!Pipe.Handle) {
     const DWORD Code = GetLastError();
     Pipe.Server->Signal.Set();
@@ -92,20 +94,25 @@ void Connect(Pipe_Record &Pipe) {
   Raise_Error(Code);
 }
 
-void Check_Name(std::string_view Name) {
+std::wstring Check_Name(std::string_view Name) {
+  std::wstring Full;
+  try {
+    Full = L"\\\\.\\pipe\\" + Characters::Wide(Name);
+  } catch (const Characters::Invalid &Refused) {
+    throw Invalid_Name("the pipe name: " + Refused.reason());
+  }
+  const std::wstring_view Own = std::wstring_view(Full).substr(9);
   // The system resolves "\\.\pipe\NAME" as a path before the pipe system
   // sees it: a separator or a name of dots climbs out of the pipes, to any
   // device or another machine's pipe ("..\UNC\host\pipe\x").
-  if (Name.find_first_of("\\/") != std::string_view::npos)
+  if (Own.find_first_of(L"\\/") != std::wstring_view::npos)
     throw Invalid_Name("a pipe name holds no \\ or /");
-  if (Name.find_first_not_of(". ") == std::string_view::npos)
+  if (Own.find_first_not_of(L". ") == std::wstring_view::npos)
     throw Invalid_Name("a pipe name of dots and blanks names no pipe");
-  const std::string Full = Full_Name(Name);
-  const int Characters =
-      MultiByteToWideChar(CP_ACP, 0, Full.data(), static_cast<int>(Full.size()), nullptr, 0);
-  if (Characters <= 0 || Characters > Longest_Full_Name)
+  if (Full.size() > static_cast<std::size_t>(Longest_Full_Name))
     throw Invalid_Name("the pipe's full name is longer than " + std::to_string(Longest_Full_Name) +
                        " characters");
+  return Full;
 }
 
 namespace {
@@ -173,10 +180,10 @@ void Open(Pipe_Handle &Pipe, std::string_view Name, Pipe_Kind Kind, Pipe_Mode Mo
 
 void Wait_For_Instance(std::string_view Name, Duration Timeout) {
   if (Name.empty()) throw Constraint_Error("empty pipe name");
-  Check_Name(Name);
+  const std::wstring Full = Check_Name(Name);
   const std::uint32_t Milliseconds = Timeout_Milliseconds(Timeout);
   // 0 would mean the server's default wait, not "at once".
-  if (WaitNamedPipeA(Full_Name(Name).c_str(), std::max<DWORD>(Milliseconds, 1)) == TRUE) return;
+  if (WaitNamedPipeW(Full.c_str(), std::max<DWORD>(Milliseconds, 1)) == TRUE) return;
   const DWORD Code = GetLastError();
   if (Code == ERROR_SEM_TIMEOUT) throw Pipe::Timeout();
   // A server that ends while we wait: some systems say so with "handles

@@ -142,14 +142,27 @@ std::optional<Program> Resolve(std::string_view Value, Program_Value Kind, Accou
 
 } // namespace
 
-bool Has_Extension(std::string_view File, std::string_view Extension) {
+namespace {
+
+template <typename Character>
+bool Ends_In(std::basic_string_view<Character> File, std::basic_string_view<Character> Extension) {
   if (File.size() < Extension.size()) return false;
-  const std::string_view End = File.substr(File.size() - Extension.size());
-  const auto Lower = [](char C) {
-    return C >= 'A' && C <= 'Z' ? static_cast<char>(C - 'A' + 'a') : C;
+  const auto End = File.substr(File.size() - Extension.size());
+  const auto Lower = [](Character C) {
+    return C >= 'A' && C <= 'Z' ? static_cast<Character>(C - 'A' + 'a') : C;
   };
   return std::equal(End.begin(), End.end(), Extension.begin(), Extension.end(),
-                    [&](char F, char E) { return Lower(F) == Lower(E); });
+                    [&](Character F, Character E) { return Lower(F) == Lower(E); });
+}
+
+} // namespace
+
+bool Has_Extension(std::string_view File, std::string_view Extension) {
+  return Ends_In(File, Extension);
+}
+
+bool Has_Extension(std::wstring_view File, std::wstring_view Extension) {
+  return Ends_In(File, Extension);
 }
 
 std::optional<Program> Find_Program(std::string_view Value, Program_Value Kind) {

@@ -1,8 +1,8 @@
 #include "windows/windows.hpp"
 
+#include "windows/characters.hpp"
 #include "windows/handle.hpp"
 
-#include <memory>
 #include <optional>
 
 namespace Windows {
@@ -16,7 +16,7 @@ class Null_Handles {
 public:
   Null_Handles() {
     SECURITY_ATTRIBUTES Inherited{sizeof Inherited, nullptr, TRUE};
-    Device_.Reset(CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE,
+    Device_.Reset(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, &Inherited, OPEN_EXISTING, 0,
                               nullptr));
     if (!Device_) throw Process_Creation_Failure("the NUL device cannot be opened");
@@ -38,7 +38,7 @@ public:
   Null_Handles(const Null_Handles &) = delete;
   Null_Handles &operator=(const Null_Handles &) = delete;
 
-  void Fill(STARTUPINFOEXA &Startup) const {
+  void Fill(STARTUPINFOEXW &Startup) const {
     Startup.StartupInfo.dwFlags |= STARTF_USESTDHANDLES;
     Startup.StartupInfo.hStdInput = Startup.StartupInfo.hStdOutput = Startup.StartupInfo.hStdError =
         Handle_;
@@ -52,25 +52,44 @@ private:
   LPPROC_THREAD_ATTRIBUTE_LIST List_ = nullptr;
 };
 
+// What of a start the system is handed, in the form it reads: a piece that
+// is no text of the code page is refused, never passed on changed or cut.
+std::wstring Wide(std::string_view Text, const char *What) {
+  try {
+    return Characters::Wide(Text);
+  } catch (const Characters::Invalid &Refused) {
+    throw Process_Creation_Failure(std::string(What) + ": " + Refused.reason());
+  }
+}
+
+// The name as the system runs it: a file name's trailing dots and blanks
+// are dropped, so "ed.cmd." is the batch file "ed.cmd".
+std::wstring_view Run_Name(std::wstring_view File) {
+  return File.substr(0, File.find_last_not_of(L". ") + 1);
+}
+
 // The interpreter by its full path in the system folder: never one found by
 // a search, which would look in the working directory first.
-std::string Interpreter() {
-  char Folder[MAX_PATH];
-  const UINT Length = GetSystemDirectoryA(Folder, MAX_PATH);
+std::wstring Interpreter() {
+  wchar_t Folder[MAX_PATH];
+  const UINT Length = GetSystemDirectoryW(Folder, MAX_PATH);
   if (Length == 0 || Length >= MAX_PATH)
     throw Process_Creation_Failure("the system folder cannot be read");
-  return std::string(Folder, Length) + "\\cmd.exe";
+  return std::wstring(Folder, Length) + L"\\cmd.exe";
 }
+
+// The longest command line the interpreter reads.
+constexpr std::size_t Interpreter_Limit = 8191;
 
 // What in Text the interpreter would not pass on whole, or nothing. It reads
 // its command line again: "%" is expanded even inside quotes (some systems
 // take no escape for it at all), a double quote would end the quoting that
 // keeps "&", "|", "<", ">", "^", "(" and ")" literal, and a line break ends
 // the command.
-const char *Unpassable(std::string_view Text) {
-  if (Text.find('%') != std::string_view::npos) return "a %";
-  if (Text.find('"') != std::string_view::npos) return "a double quote";
-  if (Text.find_first_of("\r\n") != std::string_view::npos) return "a line break";
+const char *Unpassable(std::wstring_view Text) {
+  if (Text.find(L'%') != std::wstring_view::npos) return "a %";
+  if (Text.find(L'"') != std::wstring_view::npos) return "a double quote";
+  if (Text.find_first_of(L"\r\n") != std::wstring_view::npos) return "a line break";
   return nullptr;
 }
 
@@ -78,78 +97,61 @@ const char *Unpassable(std::string_view Text) {
 // quotes, so that the batch file's %1, %2, ... are the arguments a program
 // would get and %* hands them on as they came. /s takes the outer quotes off
 // whatever the rest holds; /d skips AutoRun; /v:off keeps "!" literal.
-std::string Batch_Command_Line(const std::string &Application, const std::string &Batch_File,
-                               const std::vector<std::string> &Arguments) {
+std::wstring Batch_Command_Line(const std::wstring &Application, std::wstring_view Batch_File,
+                                const std::vector<std::wstring> &Arguments) {
   const auto Refuse = [&](const std::string &What, const char *Why) {
-    throw Process_Creation_Failure(What + " holds " + Why + ", which the batch file " + Batch_File +
-                                   " cannot be given whole");
+    throw Process_Creation_Failure(What + " holds " + Why + ", which the batch file " +
+                                   Characters::Image(Batch_File) + " cannot be given whole");
   };
   if (const char *Why = Unpassable(Batch_File)) Refuse("its path", Why);
-  std::string Line = '"' + Application + "\" /d /v:off /s /c \"\"" + Batch_File + '"';
-  for (const std::string &Argument : Arguments) {
-    if (const char *Why = Unpassable(Argument)) Refuse("the argument " + Argument, Why);
+  std::wstring Line = L'"' + Application + L"\" /d /v:off /s /c \"\"";
+  (Line += Batch_File) += L'"';
+  for (const std::wstring &Argument : Arguments) {
+    if (const char *Why = Unpassable(Argument))
+      Refuse("the argument " + Characters::Image(Argument), Why);
     // Backslashes before the closing quote are doubled, as a program reading
     // %* expects; no others.
-    const std::size_t Kept = Argument.find_last_not_of('\\') + 1;
-    ((Line += " \"") += Argument).append(Argument.size() - Kept, '\\') += '"';
+    const std::size_t Kept = Argument.find_last_not_of(L'\\') + 1;
+    ((Line += L" \"") += Argument).append(Argument.size() - Kept, L'\\') += L'"';
   }
-  return Line + '"';
+  Line += L'"';
+  if (Line.size() > Interpreter_Limit)
+    throw Process_Creation_Failure("the interpreter's command line would be " +
+                                   std::to_string(Line.size()) + " characters, more than the " +
+                                   std::to_string(Interpreter_Limit) + " it reads");
+  return Line;
 }
 
-// The caller's environment with NoDefaultCurrentDirectoryInExePath set, in
-// the order the system keeps (names without regard to case): the batch
-// file's own commands ("notepad %*") are then not looked for in the working
-// directory.
-std::string Interpreter_Environment() {
-  constexpr std::string_view Setting = "NoDefaultCurrentDirectoryInExePath=1";
-  const auto Name = [](std::string_view Entry) {
-    return Entry.substr(0, Entry.find('=', 1)); // "=C:=C:\..." keeps its leading "="
-  };
-  const auto Before = [](std::string_view A, std::string_view B) {
-    return std::lexicographical_compare(A.begin(), A.end(), B.begin(), B.end(), [](char X, char Y) {
-      const auto Up = [](char C) { return C >= 'a' && C <= 'z' ? C - 'a' + 'A' : C; };
-      return Up(X) < Up(Y);
-    });
-  };
-  const std::unique_ptr<char, BOOL (*)(LPCH)> Block(GetEnvironmentStringsA(),
-                                                    &FreeEnvironmentStringsA);
-  if (!Block) throw Process_Creation_Failure("the environment cannot be read");
-  std::string Result;
-  bool Placed = false;
-  for (const char *Entry = Block.get(); *Entry;
-       Entry += std::char_traits<char>::length(Entry) + 1) {
-    const std::string_view Text(Entry);
-    const std::string_view Own = Name(Text), Wanted = Name(Setting);
-    if (!Before(Own, Wanted) && !Before(Wanted, Own)) continue;
-    if (!Placed && Own.front() != '=' && Before(Wanted, Own)) {
-      Result.append(Setting) += '\0';
-      Placed = true;
+// NoDefaultCurrentDirectoryInExePath for the interpreter, so that the batch
+// file's own commands ("notepad %*") are not looked for in the working
+// directory. It is set in our own environment for the start alone: the
+// system then builds the interpreter's block as for any start, the caller's
+// environment exactly, in the system's own characters, plus this one.
+class Interpreter_Setting {
+public:
+  Interpreter_Setting() {
+    const DWORD Size = GetEnvironmentVariableW(Name, nullptr, 0);
+    if (Size > 0) {
+      std::wstring Value(Size, L'\0');
+      Value.resize(GetEnvironmentVariableW(Name, Value.data(), Size));
+      Old_ = std::move(Value);
     }
-    Result.append(Text) += '\0';
+    if (!SetEnvironmentVariableW(Name, L"1"))
+      throw Process_Creation_Failure("the interpreter's environment cannot be set");
   }
-  if (!Placed) Result.append(Setting) += '\0';
-  return Result + '\0';
-}
+  ~Interpreter_Setting() { SetEnvironmentVariableW(Name, Old_ ? Old_->c_str() : nullptr); }
+  Interpreter_Setting(const Interpreter_Setting &) = delete;
+  Interpreter_Setting &operator=(const Interpreter_Setting &) = delete;
 
-} // namespace
+private:
+  static constexpr const wchar_t *Name = L"NoDefaultCurrentDirectoryInExePath";
+  std::optional<std::wstring> Old_;
+};
 
-Started_Program Start_Program(const Program &Program, std::string_view Arguments,
-                              const Start_Options &Options) {
-  Started_Program Started;
-  std::string Environment;
-  if (Has_Extension(Program.File, ".cmd") || Has_Extension(Program.File, ".bat")) {
-    std::string Text = Program.Options;
-    (Text += ' ') += Arguments;
-    Started.Application = Interpreter();
-    Started.Command_Line =
-        Batch_Command_Line(Started.Application, Program.File, Split_Arguments(Text));
-    Environment = Interpreter_Environment();
-  } else {
-    Started.Application = Program.File;
-    Started.Command_Line = Program.Command_Part + Program.Options;
-    if (!Arguments.empty()) (Started.Command_Line += ' ').append(Arguments);
-  }
-  STARTUPINFOEXA Startup{};
+// Starts Application with Command_Line, both as the system will read them.
+std::uint32_t Create(const std::wstring &Application, const std::wstring &Command_Line,
+                     const Start_Options &Options, Started_Program &Started) {
+  STARTUPINFOEXW Startup{};
   Startup.StartupInfo.cb = sizeof Startup.StartupInfo;
   std::optional<Null_Handles> Null;
   DWORD Flags = CREATE_NEW_PROCESS_GROUP | CREATE_BREAKAWAY_FROM_JOB;
@@ -165,11 +167,9 @@ Started_Program Start_Program(const Program &Program, std::string_view Arguments
     // while another program starts one too; the next try succeeds. Overlapping
     // queries start servers at once.
     for (int Attempt = 1; Attempt <= 3; ++Attempt) {
-      std::string Command_Line = Started.Command_Line; // the system may write into it
-      if (CreateProcessA(Started.Application.c_str(), Command_Line.data(), nullptr, nullptr,
-                         Null.has_value(), Flags,
-                         Environment.empty() ? nullptr : Environment.data(), nullptr,
-                         &Startup.StartupInfo, &Process) == TRUE)
+      std::wstring Line = Command_Line; // the system may write into it
+      if (CreateProcessW(Application.c_str(), Line.data(), nullptr, nullptr, Null.has_value(),
+                         Flags, nullptr, nullptr, &Startup.StartupInfo, &Process) == TRUE)
         return true;
       if (GetLastError() != ERROR_INTERNAL_ERROR) break;
     }
@@ -191,8 +191,50 @@ Started_Program Start_Program(const Program &Program, std::string_view Arguments
   }
   CloseHandle(Process.hThread);
   CloseHandle(Process.hProcess);
-  Started.Process_Id = Process.dwProcessId;
+  return Process.dwProcessId;
+}
+
+// Every start: Arguments are what follows the program's options, already in
+// the system's characters.
+Started_Program Start(const Program &Program, const std::wstring &Arguments,
+                      const Start_Options &Options) {
+  Started_Program Started;
+  const std::wstring File = Wide(Program.File, "the program's file");
+  const std::wstring Program_Options = Wide(Program.Options, "the program's options");
+  const std::wstring_view Run = Run_Name(File);
+  std::wstring Application, Command_Line;
+  std::optional<Interpreter_Setting> Setting;
+  if (Has_Extension(Run, L".cmd") || Has_Extension(Run, L".bat")) {
+    Application = Interpreter();
+    Command_Line =
+        Batch_Command_Line(Application, Run, Split_Arguments(Program_Options + L' ' + Arguments));
+    Setting.emplace();
+  } else {
+    Application = File;
+    Command_Line = Wide(Program.Command_Part, "the program's name") + Program_Options;
+    if (!Arguments.empty()) (Command_Line += L' ') += Arguments;
+  }
+  Started.Application = Characters::Image(Application);
+  Started.Command_Line = Characters::Image(Command_Line);
+  Started.Process_Id = Create(Application, Command_Line, Options, Started);
   return Started;
+}
+
+} // namespace
+
+Started_Program Start_Program(const Program &Program, std::string_view Arguments,
+                              const Start_Options &Options) {
+  return Start(Program, Wide(Arguments, "the arguments"), Options);
+}
+
+Started_Program Start_Program(const Program &Program, const std::vector<std::string_view> &Each,
+                              const Start_Options &Options) {
+  std::wstring Arguments;
+  for (const std::string_view Argument : Each) {
+    if (!Arguments.empty()) Arguments += L' ';
+    Arguments += Quote_Argument(Wide(Argument, "an argument"));
+  }
+  return Start(Program, Arguments, Options);
 }
 
 bool Standard_Output_Is_Console() {

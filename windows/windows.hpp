@@ -126,6 +126,7 @@ enum class Program_Value {
 
 // Whether File ends in Extension (".exe"), letter case aside.
 bool Has_Extension(std::string_view File, std::string_view Extension);
+bool Has_Extension(std::wstring_view File, std::wstring_view Extension);
 
 // The program Value names; none when it names no existing file.
 std::optional<Program> Find_Program(std::string_view Value, Program_Value Kind);
@@ -139,11 +140,13 @@ std::string Program_Search_Account(std::string_view Value, Program_Value Kind);
 // 2n backslashes before a quote give n and the quote opens or closes, 2n+1
 // give n and a literal quote; "" inside quotes is a literal quote.
 std::vector<std::string> Split_Arguments(std::string_view Text);
+std::vector<std::wstring> Split_Arguments(std::wstring_view Text);
 
 // Argument as the usual split gives it back: bare unless it is empty or holds
 // a blank, a tab or a double quote; else in quotes, with a quote escaped and
 // backslashes doubled only before a quote.
 std::string Quote_Argument(std::string_view Argument);
+std::wstring Quote_Argument(std::wstring_view Argument);
 
 // How a started program is set apart from its starter.
 struct Start_Options {
@@ -162,18 +165,30 @@ struct Started_Program {
 
 // Starts the program's file, never one found elsewhere, with the command
 // line: its command part, its options, and, when not empty, a blank and
-// Arguments. Does not wait for it. A batch file (".cmd", ".bat") is run by
-// the system's command interpreter, by its full path, with AutoRun and
-// delayed expansion off and its arguments (the options and Arguments, split
-// as a program would split them) each quoted, so that the batch file gets
-// them whole and unexpanded; an argument that no quoting keeps whole there
-// (one holding a "%", a double quote or a line break) is refused, as is a
-// batch file whose own path holds a "%". The program lives a life of its
-// own: in a process group of its own (a console's close or break event for
-// the caller is not its), and outside the caller's job unless the job
-// forbids that. PROCESS_CREATION_FAILURE, whose reason says why (the system's
-// error number and the command line, or the refusal), when it cannot start.
+// Arguments. Does not wait for it. Every piece is converted once to the
+// system's characters, and the checks below read that text: a piece that
+// holds a NUL or a byte that is no character of the code page is refused. A
+// batch file (".cmd", ".bat", its name read as the system runs it, without
+// trailing dots and blanks) is run by the system's command interpreter, by
+// its full path, with AutoRun and delayed expansion off and its arguments
+// (the options and Arguments, split as a program would split them) each
+// quoted, so that the batch file gets them whole and unexpanded; an argument
+// that no quoting keeps whole there (one holding a "%", a double quote or a
+// line break) is refused, as is a batch file whose own path holds a "%", and
+// a command line longer than the interpreter reads. The interpreter gets the
+// caller's environment and NoDefaultCurrentDirectoryInExePath. The program
+// lives a life of its own: in a process group of its own (it does not get
+// the caller's Ctrl+C and Ctrl+Break; it shares the caller's console unless
+// it gets a hidden one, and ends when that console closes), and outside the
+// caller's job unless the job forbids that. PROCESS_CREATION_FAILURE, whose
+// reason says why (the system's error number and the command line, or the
+// refusal), when it cannot start.
 Started_Program Start_Program(const Program &Program, std::string_view Arguments,
+                              const Start_Options &Options = {});
+
+// The same with each of Arguments quoted, so that the program gets each one
+// whole whatever blanks, quotes or backslashes it holds.
+Started_Program Start_Program(const Program &Program, const std::vector<std::string_view> &Each,
                               const Start_Options &Options = {});
 
 // True when standard output is a console, false when it is a pipe, a file

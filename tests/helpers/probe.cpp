@@ -5,6 +5,8 @@
 // location, and may stay open as an editor does.
 #include "windows/windows.hpp"
 
+#include <shellapi.h>
+
 #include <cstdlib>
 #include <string>
 
@@ -23,6 +25,28 @@ std::string Standard_Input() {
   if (!ReadFile(GetStdHandle(STD_INPUT_HANDLE), Buffer, sizeof Buffer, &Count, nullptr))
     return "(unreadable)";
   return std::string(Buffer, Count);
+}
+
+// What the program reads in the system's characters, as UTF-8: the bytes
+// of the code page can hide what it was given.
+std::string Utf8(const wchar_t *Text) {
+  const int Size = WideCharToMultiByte(CP_UTF8, 0, Text, -1, nullptr, 0, nullptr, nullptr);
+  std::string Result(Size > 0 ? Size - 1 : 0, '\0');
+  if (Size > 1) WideCharToMultiByte(CP_UTF8, 0, Text, -1, Result.data(), Size, nullptr, nullptr);
+  return Result;
+}
+
+std::string Wide_Records() {
+  std::string Record;
+  int Count = 0;
+  wchar_t **const Arguments = CommandLineToArgvW(GetCommandLineW(), &Count);
+  for (int I = 1; Arguments && I < Count; ++I)
+    Record += "utf8_argument=" + Utf8(Arguments[I]) + "\r\n";
+  LocalFree(Arguments);
+  wchar_t Variable[2000];
+  const DWORD Length = GetEnvironmentVariableW(L"TEZ_PROBE_VARIABLE", Variable, 2000);
+  return Record + "utf8_variable=" + (Length > 0 && Length < 2000 ? Utf8(Variable) : "(none)") +
+         "\r\n";
 }
 
 } // namespace
@@ -44,8 +68,8 @@ int main(int argc, char **argv) {
     Record += std::string("argument=") + argv[I] + "\r\n";
   Record += std::string("directory=") + Directory + "\r\n" +
             "module_directory=" + Windows::Module_Directory() + "\r\n" +
-            "variable=" + (Variable ? Variable : "(none)") + "\r\n" + "stdin=" + Standard_Input() +
-            "\r\n" + "end\r\n";
+            "variable=" + (Variable ? Variable : "(none)") + "\r\n" + Wide_Records() +
+            "stdin=" + Standard_Input() + "\r\n" + "end\r\n";
   // Only when asked: as an editor it shares the client's standard handles.
   if (std::getenv("TEZ_PROBE_ECHO")) {
     Write(GetStdHandle(STD_OUTPUT_HANDLE), "probe output");
