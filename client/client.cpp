@@ -10,13 +10,22 @@ namespace Client {
 
 Argument_List Arguments;
 
-void Initialise(Argument_List Command_Line) {
-  Arguments = std::move(Command_Line);
+namespace {
+
+std::vector<std::wstring> Given;
+
+} // namespace
+
+void Initialise(std::vector<std::wstring> Command_Line) {
+  Given = std::move(Command_Line);
   Editor_Command.clear();
 }
 
 void Work() noexcept {
   try {
+    // Converted here, once the log is there to say what was done with an
+    // argument that the code page cannot hold.
+    Arguments = Held_Arguments(Given);
     if (Arguments.size() < 2) {
       Print_Usage();
       return;

@@ -1,11 +1,14 @@
 #include "client/command_line.hpp"
 
 #include "client/console.hpp"
+#include "log/log.hpp"
 #include "text/integer_literal.hpp"
 #include "text/text.hpp"
+#include "windows/characters.hpp"
 #include "windows/files.hpp"
 
 #include <array>
+#include <optional>
 #include <utility>
 
 namespace Client {
@@ -31,7 +34,38 @@ Request_Outcome Send(std::string Request) {
   return {Request_Outcome::Kind::Send, std::move(Request)};
 }
 
+// Argument N as the code page holds it; see Held_Arguments.
+std::string Held(const std::wstring &Given, std::size_t Position) {
+  if (std::optional<std::string> Exact = Windows::Characters::Narrow(Given)) return *Exact;
+  std::string Image = Windows::Characters::Image(Given);
+  const std::string Argument = "Argument " + std::to_string(Position) + " " + Image;
+  const std::string Why = ": code page " + std::to_string(GetACP()) + " cannot hold it";
+  if (Position != 1 && Position != 3) {
+    Log::Put(Argument + " names nothing" + Why);
+    return Image;
+  }
+  const std::optional<std::wstring> Short = Windows::Files::Short_Path(Given);
+  const std::optional<std::string> Held_Short =
+      Short ? Windows::Characters::Narrow(*Short) : std::nullopt;
+  if (Held_Short) {
+    Log::Put(Argument + " is passed by its short name " + *Held_Short + Why);
+    return *Held_Short;
+  }
+  Log::Put(Argument + " names no file" + Why +
+           (Short ? ", nor its short name " + Windows::Characters::Image(*Short)
+                  : ", and it has no short name"));
+  return Image;
+}
+
 } // namespace
+
+Argument_List Held_Arguments(const std::vector<std::wstring> &Given) {
+  Argument_List Arguments;
+  Arguments.reserve(Given.size());
+  for (const std::wstring &Argument : Given)
+    Arguments.push_back(Held(Argument, Arguments.size() + 1));
+  return Arguments;
+}
 
 Command_Kind Lookup_Command(std::string_view Word) {
   std::string Folded(Word);

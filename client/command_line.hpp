@@ -21,6 +21,15 @@ extern bool Shutdown_Requested;
 // exactly as the platform delivered them.
 using Argument_List = std::vector<std::string>;
 
+// The arguments as the system holds them (UTF-16, argument 1 first), each in
+// the code page exactly, never by look-alikes. Where the code page cannot
+// hold one, a file name (argument 1, the configuration, or 3, the source) is
+// given by its short name when that is held exactly: it names the same file.
+// Any other such argument, and a file without such a short name, becomes its
+// image, whose "<U+...>" no file name, command word or number holds: it names
+// nothing. The log records each of these and what was done with it.
+Argument_List Held_Arguments(const std::vector<std::wstring> &Given);
+
 struct Request_Outcome {
   enum class Kind : std::uint8_t { Send, Missing_Source, No_Request };
   Kind Outcome;

@@ -5,10 +5,12 @@
 
 // Start-up in dependency order, then one run. The exit status is always 0:
 // what happened is told by the lines printed.
-int main(int argc, char **argv) {
+// The arguments as the system holds them, in its own characters: the 8-bit
+// ones would come with look-alikes for what the code page lacks.
+int wmain(int argc, wchar_t **argv) {
   try {
     Windows::Version::Initialise();
-    Client::Initialise(Client::Argument_List(argv + 1, argv + argc));
+    Client::Initialise(std::vector<std::wstring>(argv + 1, argv + argc));
     Log::Start_Log(false);
   } catch (...) {
     return 0;

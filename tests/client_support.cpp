@@ -51,9 +51,10 @@ void Client_Run::Server_Script(const std::string &Text) {
   Write_File(Script, Text);
 }
 
-Run_Result Client_Run::Run_Client(const std::vector<std::string> &Arguments) {
+Run_Result Client_Run::Run_Client(const std::vector<std::string> &Arguments,
+                                  const std::wstring &Wide_Arguments) {
   const auto Start = std::chrono::steady_clock::now();
-  Run_Result Result = Test_Support::Run(Client, Arguments, Dir.Path());
+  Run_Result Result = Started_Run(Client, Arguments, Dir.Path(), {}, Wide_Arguments).Finish();
   Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
   Settle(Result);
   return Result;

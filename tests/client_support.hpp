@@ -41,7 +41,9 @@ protected:
   // Runs the client and returns once everything it set going has settled:
   // the editors it started have ended and the stand-in server has finished
   // the conversation (it listens again, or has gone).
-  Run_Result Run_Client(const std::vector<std::string> &Arguments);
+  // Wide_Arguments follow, in the system's own characters.
+  Run_Result Run_Client(const std::vector<std::string> &Arguments,
+                        const std::wstring &Wide_Arguments = {});
 
   // Starts Count clients at once and returns what each printed, in the
   // order they were started, once all have settled as for Run_Client.

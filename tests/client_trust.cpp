@@ -2,6 +2,7 @@
 // the programs it names are started, never namesakes planted where it runs.
 #include "client_support.hpp"
 #include "log_support.hpp"
+#include "windows/windows.hpp"
 
 #include <sddl.h>
 
@@ -176,6 +177,32 @@ TEST_F(Client_Run, ABatchFileEditorGetsTheArgumentsAProgramWouldGet) {
         [&](const std::string &Logged) { return Logged.find(Record) != std::string::npos; }))
         << Record << ::testing::PrintToString(Lines);
   }
+}
+
+// A name the code page cannot hold is queried by its short name, which names
+// the same file, never by look-alikes (a fullwidth backslash is no "\").
+TEST_F(Client_Run, ANameTheCodePageCannotHoldIsQueriedByItsShortName) {
+  Configure();
+  const std::wstring Root(Dir.Path().begin(), Dir.Path().end());
+  const auto Make = [](const std::wstring &File, const std::string &Text) {
+    CreateDirectoryW(File.substr(0, File.rfind(L'\\')).c_str(), nullptr);
+    const HANDLE Handle =
+        CreateFileW(File.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD Written = 0;
+    WriteFile(Handle, Text.data(), static_cast<DWORD>(Text.size()), &Written, nullptr);
+    CloseHandle(Handle);
+  };
+  Make(Root + L"d\\t.src", "decoy");
+  for (const auto &[File, Text] :
+       {std::pair{L"αβγ dir\\calc.c", "calc"}, {L"d\\a＼..＼t.src", "real"}}) {
+    Make(Root + File, Text);
+    Run_Client({Config, "syntax"}, L" " + Windows::Quote_Argument(Root + File));
+    const Strings Got = Requests(); // ..., "S" and the name, "C"
+    ASSERT_GE(Got.size(), 2u);
+    EXPECT_EQ(Test_Support::Read_File(Got[Got.size() - 2].substr(1)), Text) << Got[Got.size() - 2];
+  }
+  EXPECT_EQ(Run_Client({Config}, L" \xFF53yntax " + Root + L"d\\t.src").Output.substr(0, 17),
+            "Unknown command\r\n");
 }
 
 TEST_F(Client_Run, TheServerDoesNotStartBesideAPipeOfTheSameName) {

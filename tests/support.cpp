@@ -19,23 +19,32 @@ namespace Test_Support {
 
 namespace {
 
-void Remove_Tree(const std::string &Directory) {
-  WIN32_FIND_DATAA Found;
-  const HANDLE Search = FindFirstFileA((Directory + "*").c_str(), &Found);
+// In the system's own characters: a test may make names the code page
+// cannot hold.
+void Remove_Tree(const std::wstring &Directory) {
+  WIN32_FIND_DATAW Found;
+  const HANDLE Search = FindFirstFileW((Directory + L"*").c_str(), &Found);
   if (Search != INVALID_HANDLE_VALUE) {
     do {
-      const std::string Name = Found.cFileName;
-      if (Name == "." || Name == "..") continue;
-      const std::string Full = Directory + Name;
-      SetFileAttributesA(Full.c_str(), FILE_ATTRIBUTE_NORMAL);
+      const std::wstring Name = Found.cFileName;
+      if (Name == L"." || Name == L"..") continue;
+      const std::wstring Full = Directory + Name;
+      SetFileAttributesW(Full.c_str(), FILE_ATTRIBUTE_NORMAL);
       if (Found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        Remove_Tree(Full + "\\");
+        Remove_Tree(Full + L"\\");
       else
-        DeleteFileA(Full.c_str());
-    } while (FindNextFileA(Search, &Found));
+        DeleteFileW(Full.c_str());
+    } while (FindNextFileW(Search, &Found));
     FindClose(Search);
   }
-  RemoveDirectoryA(Directory.c_str());
+  RemoveDirectoryW(Directory.c_str());
+}
+
+void Remove_Tree(const std::string &Directory) {
+  std::wstring Wide(Directory.size(), L'\0');
+  Wide.resize(MultiByteToWideChar(CP_ACP, 0, Directory.data(), static_cast<int>(Directory.size()),
+                                  Wide.data(), static_cast<int>(Wide.size())));
+  Remove_Tree(Wide);
 }
 
 } // namespace
@@ -178,12 +187,20 @@ bool Is_Child(HANDLE Process, DWORD Parent_Id, const std::vector<Run_Result> &Pa
 
 void *Start_Process(const std::string &Program, const std::vector<std::string> &Arguments,
                     const std::string &Directory, const Environment &Extra, void *Output,
-                    void *Errors, unsigned long *Process_Id) {
-  std::string Command_Line = Quoted(Program);
+                    void *Errors, unsigned long *Process_Id, const std::wstring &Wide_Arguments) {
+  std::string Narrow_Line = Quoted(Program);
   for (const std::string &Argument : Arguments)
-    (Command_Line += ' ') += Quoted(Argument);
+    (Narrow_Line += ' ') += Quoted(Argument);
+  // As the system's 8-bit calls would convert it.
+  const auto Wide = [](const std::string &Text) {
+    std::wstring Result(Text.size(), L'\0');
+    Result.resize(MultiByteToWideChar(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()),
+                                      Result.data(), static_cast<int>(Result.size())));
+    return Result;
+  };
+  std::wstring Command_Line = Wide(Narrow_Line) + Wide_Arguments;
   std::string Block = Environment_Block(Extra);
-  STARTUPINFOA Startup{};
+  STARTUPINFOW Startup{};
   Startup.cb = sizeof Startup;
   if (Output) {
     Startup.dwFlags = STARTF_USESTDHANDLES;
@@ -195,9 +212,9 @@ void *Start_Process(const std::string &Program, const std::vector<std::string> &
   // Wine now and then fails a start with an internal error while another
   // program is starting one too; the next try succeeds.
   for (int Attempt = 1;; ++Attempt) {
-    if (CreateProcessA(Program.c_str(), Command_Line.data(), nullptr, nullptr, Output != nullptr, 0,
-                       Block.empty() ? nullptr : Block.data(),
-                       Directory.empty() ? nullptr : Directory.c_str(), &Startup, &Process))
+    if (CreateProcessW(Wide(Program).c_str(), Command_Line.data(), nullptr, nullptr,
+                       Output != nullptr, 0, Block.empty() ? nullptr : Block.data(),
+                       Directory.empty() ? nullptr : Wide(Directory).c_str(), &Startup, &Process))
       break;
     const DWORD Error = GetLastError();
     if (Error != ERROR_INTERNAL_ERROR || Attempt == 3)
@@ -210,12 +227,14 @@ void *Start_Process(const std::string &Program, const std::vector<std::string> &
 }
 
 Started_Run::Started_Run(const std::string &Program, const std::vector<std::string> &Arguments,
-                         const std::string &Directory, const Environment &Extra)
+                         const std::string &Directory, const Environment &Extra,
+                         const std::wstring &Wide_Arguments)
     : Out_Name_(Capture_ / "stdout"), Err_Name_(Capture_ / "stderr") {
   const HANDLE Out = Inheritable_File(Out_Name_, GENERIC_WRITE, CREATE_ALWAYS),
                Err = Inheritable_File(Err_Name_, GENERIC_WRITE, CREATE_ALWAYS);
   try {
-    Process_ = Start_Process(Program, Arguments, Directory, Extra, Out, Err, &Process_Id_);
+    Process_ =
+        Start_Process(Program, Arguments, Directory, Extra, Out, Err, &Process_Id_, Wide_Arguments);
   } catch (...) {
     CloseHandle(Out);
     CloseHandle(Err);

@@ -81,19 +81,22 @@ std::string Quoted(const std::string &Argument);
 std::string As_Given(const std::string &Command_Line, const std::string &Program);
 
 // Starts Program (a path) with the command line Program, then each argument
-// quoted, and Extra in its environment; Output and Error become its standard
-// handles (none of ours when null). Returns the process; throws when it
-// cannot start.
+// quoted, then Wide_Arguments (in the system's own characters, for what the
+// code page cannot hold), and Extra in its environment; Output and Error
+// become its standard handles (none of ours when null). Returns the process;
+// throws when it cannot start.
 void *Start_Process(const std::string &Program, const std::vector<std::string> &Arguments,
                     const std::string &Directory, const Environment &Extra, void *Output,
-                    void *Errors, unsigned long *Process_Id);
+                    void *Errors, unsigned long *Process_Id,
+                    const std::wstring &Wide_Arguments = {});
 
 // Starts Program as Start_Process does; standard output and error go to
 // files (a pipe would stay open as long as any grandchild lives).
 class Started_Run {
 public:
   Started_Run(const std::string &Program, const std::vector<std::string> &Arguments,
-              const std::string &Directory = {}, const Environment &Extra = {});
+              const std::string &Directory = {}, const Environment &Extra = {},
+              const std::wstring &Wide_Arguments = {});
   ~Started_Run(); // waits for the program's end
   Started_Run(const Started_Run &) = delete;
   Started_Run &operator=(const Started_Run &) = delete;

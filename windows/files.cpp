@@ -56,4 +56,16 @@ void Delete(std::string_view Name) {
   throw Access_Denied();
 }
 
+std::optional<std::wstring> Short_Path(std::wstring_view Name) {
+  const std::wstring Long(Name);
+  std::wstring Short(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD Length =
+        GetShortPathNameW(Long.c_str(), Short.data(), static_cast<DWORD>(Short.size()));
+    if (Length == 0) return std::nullopt;
+    if (Length < Short.size()) return Short.substr(0, Length);
+    Short.resize(Length);
+  }
+}
+
 } // namespace Windows::Files

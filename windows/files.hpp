@@ -3,6 +3,8 @@
 #include "core/failure.hpp"
 
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include <windows.h>
@@ -46,5 +48,9 @@ void Rename(std::string_view From, std::string_view To);
 
 // A missing file is no error; any other refusal raises ACCESS_DENIED.
 void Delete(std::string_view Name);
+
+// The name of an existing file or folder in its short form, each part by its
+// 8.3 name where it has one; none when the system gives none.
+std::optional<std::wstring> Short_Path(std::wstring_view Name);
 
 } // namespace Windows::Files
