@@ -53,13 +53,17 @@ Outcome Expected(const Run_Input &In) {
       if (M.empty()) continue;
       if (M == ".") return true;
       if (Editor_Set && M.size() > 1 && M[0] == '>') {
-        if (!In.Editor_Startable) {
+        // A location that would not reach the editor as sent is refused: a
+        // NUL would end the command line, a byte that is no character would
+        // be joined with the next.
+        const bool Characters = M.find('\0') == std::string::npos &&
+                                MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, M.data() + 1,
+                                                    static_cast<int>(M.size() - 1), nullptr, 0) > 0;
+        if (!In.Editor_Startable || !Characters) {
           Out.Output += "Could not start editor!\r\n";
           continue;
         }
-        // The command line is a C string: it ends at the first NUL.
-        const std::string Line = In.Editor_Program + " " + M.substr(1);
-        Out.Editor_Starts.push_back(In.Editor_File + '\n' + Line.substr(0, Line.find('\0')));
+        Out.Editor_Starts.push_back(In.Editor_File + '\n' + In.Editor_Program + " " + M.substr(1));
         continue;
       }
       Out.Output += M + "\r\n";
