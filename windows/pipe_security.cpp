@@ -58,7 +58,6 @@ Token_Answer Failed_Answer(DWORD Error) {
   case ERROR_INVALID_FUNCTION: // some systems (Wine) for a class they lack
   case ERROR_INVALID_PARAMETER:
   case ERROR_NOT_SUPPORTED:
-  case ERROR_CALL_NOT_IMPLEMENTED:
     return Token_Answer::Unimplemented;
   default:
     return Token_Answer::Unknown;
@@ -126,19 +125,21 @@ Sid_Bytes Own_Default_Owner() {
   return Token_Sid(GetCurrentProcessToken(), TokenOwner);
 }
 
-// The lowest level of the mandatory labels in Acl (a label ACL: it holds
-// nothing else). None when it holds none; the lowest level of all when it
-// could hold several.
+// Label := the level of the mandatory label in Acl, a label ACL; none when it
+// holds none. It holds one at most; should it hold more, the lowest counts.
+// False when a label cannot be read.
 bool Label_In(const ACL *Acl, std::optional<DWORD> &Label) {
+  constexpr std::size_t Sid_Offset = offsetof(SYSTEM_MANDATORY_LABEL_ACE, SidStart);
   for (DWORD Index = 0; Acl && Index < Acl->AceCount; ++Index) {
     void *Entry = nullptr;
     if (!GetAce(const_cast<ACL *>(Acl), Index, &Entry)) return false;
     const auto *const Ace = static_cast<const SYSTEM_MANDATORY_LABEL_ACE *>(Entry);
     if (Ace->Header.AceType != SYSTEM_MANDATORY_LABEL_ACE_TYPE) continue;
+    // S-1-16-<level>: 12 bytes.
+    if (Ace->Header.AceSize < Sid_Offset + 12) return false;
     const Sid_Bytes Sid = Copy_Of(const_cast<DWORD *>(&Ace->SidStart));
     const std::optional<DWORD> Level = Level_Of(Sid);
-    if (!Level || Sid.size() > Ace->Header.AceSize - offsetof(SYSTEM_MANDATORY_LABEL_ACE, SidStart))
-      return false;
+    if (!Level || Sid.size() > Ace->Header.AceSize - Sid_Offset) return false;
     Label = std::min(*Level, Label.value_or(*Level));
   }
   return true;
