@@ -60,8 +60,7 @@ TEST(Pipe_Security, AServerEndIsOwnedByItsUserAndOpenToItAndTheSystemOnly) {
 }
 
 TEST(Pipe_Security, AClientEndRefusesAPipeLabelledBelowItsLevel) {
-  // Owned by the user, open to all, and labelled low, as a low-integrity
-  // process's pipe is: its server process id may have passed to another.
+  // The user's pipe, labelled low as a low-integrity process's pipe is.
   using namespace Windows::Pipe;
   PSECURITY_DESCRIPTOR Descriptor = nullptr;
   ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
@@ -103,7 +102,6 @@ TEST(Pipe_Security, AServerBelowTheClientsLevelOrBoxedInIsRefused) {
             }).find("lower integrity level"),
             std::string::npos);
   EXPECT_NE(Refused([](Server_Facts &F) { F.Server.Integrity_Level.reset(); }), "");
-  // A pipe's label below the client's level, whoever holds its process id now.
   EXPECT_NE(Refused([](Server_Facts &F) { F.Label = 0x1000; }).find("label"), std::string::npos);
   EXPECT_EQ(Refused([](Server_Facts &F) { F.Label = 0x2000; }), "");
   EXPECT_NE(Refused([](Server_Facts &F) {

@@ -224,8 +224,7 @@ TEST(Profile_Section, AFileMappedToTheRegistryReadsAsTheSystemReadsIt) {
                       const std::string &Data) {
     EXPECT_EQ(RegSetKeyValueA(Root, Key.c_str(), Value, REG_SZ, Data.c_str(), Data.size() + 1), 0);
   };
-  // [Tez_Client] of such a file is the user's key Software\<Name>; its
-  // quoted value keeps its quotes there.
+  // [Tez_Client] is the user's key Software\<Name>, where quotes stay on.
   Set(HKEY_LOCAL_MACHINE, Mapping + Name, "Tez_Client", "USR:Software\\" + Name);
   Set(HKEY_CURRENT_USER, "Software\\" + Name, "Pipename", "mapped");
   Set(HKEY_CURRENT_USER, "Software\\" + Name, "Server", "\"mapped\"");
