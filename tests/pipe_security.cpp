@@ -59,6 +59,28 @@ TEST(Pipe_Security, AServerEndIsOwnedByItsUserAndOpenToItAndTheSystemOnly) {
   LocalFree(Descriptor);
 }
 
+TEST(Pipe_Security, AClientEndRefusesAPipeLabelledBelowItsLevel) {
+  // The user's pipe, labelled low as a low-integrity process's pipe is.
+  using namespace Windows::Pipe;
+  PSECURITY_DESCRIPTOR Descriptor = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
+      ("O:" + Own_User() + "D:(A;;GA;;;WD)S:(ML;;NW;;;LW)").c_str(), SDDL_REVISION_1, &Descriptor,
+      nullptr));
+  SECURITY_ATTRIBUTES Attributes{sizeof Attributes, Descriptor, FALSE};
+  const std::string Name = Test_Support::Unique_Pipe_Name();
+  const Windows::File_Handle Server(CreateNamedPipeA(
+      Full_Name(Name).c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE, 1, 100, 100, 0, &Attributes));
+  LocalFree(Descriptor);
+  ASSERT_TRUE(Server.Valid());
+  Pipe_Handle Pipe;
+  try {
+    Open(Pipe, Name, Pipe_Kind::Client_End, Pipe_Mode::Duplex, 100);
+    ADD_FAILURE() << "opened";
+  } catch (const Foreign_Server &Refused) {
+    EXPECT_NE(Refused.reason().find("label 0x1000"), std::string::npos) << Refused.reason();
+  }
+}
+
 TEST(Pipe_Security, AServerBelowTheClientsLevelOrBoxedInIsRefused) {
   using namespace Windows::Pipe::Internal;
   const Sid_Bytes User{1, 1, 0, 0, 0, 0, 0, 5, 21, 0, 0, 0};
@@ -66,7 +88,7 @@ TEST(Pipe_Security, AServerBelowTheClientsLevelOrBoxedInIsRefused) {
   Facts.Own = {User, 0x2000, Token_Answer::No, Token_Answer::No};
   Facts.Server = Facts.Own;
   Facts.Own_Session = Facts.Server_Session = 1;
-  Facts.Owner_Known = true;
+  Facts.Security_Known = true;
   Facts.Owner = User;
   const auto Refused = [&](auto Change) {
     Server_Facts Changed = Facts;
@@ -80,6 +102,8 @@ TEST(Pipe_Security, AServerBelowTheClientsLevelOrBoxedInIsRefused) {
             }).find("lower integrity level"),
             std::string::npos);
   EXPECT_NE(Refused([](Server_Facts &F) { F.Server.Integrity_Level.reset(); }), "");
+  EXPECT_NE(Refused([](Server_Facts &F) { F.Label = 0x1000; }).find("label"), std::string::npos);
+  EXPECT_EQ(Refused([](Server_Facts &F) { F.Label = 0x2000; }), "");
   EXPECT_NE(Refused([](Server_Facts &F) {
               F.Server.App_Container = Token_Answer::Yes;
             }).find("AppContainer"),

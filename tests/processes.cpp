@@ -256,6 +256,28 @@ TEST(Profile_String, LongerValuesReadAsTheirFirst65534Characters) {
   EXPECT_EQ(Profile_Section("Tez_Client", File).Value("Long"), std::string(65534, 'e'));
 }
 
+TEST(Profile_Section, AFileMappedToTheRegistryReadsAsTheSystemReadsIt) {
+  if (!Test_Support::Machine_Settings_Writable())
+    GTEST_SKIP() << Test_Support::Needs_Administrator("maps a file under HKEY_LOCAL_MACHINE");
+  Scratch_Directory Dir;
+  const std::string Name = "tez_mapped_" + std::to_string(GetCurrentProcessId()) + ".ini";
+  const std::string Mapping = "Software\\Microsoft\\Windows NT\\CurrentVersion\\IniFileMapping\\";
+  Test_Support::Write_File(Dir / Name, "[Tez_Client]\r\nPipename=file\r\nServer=\"file\"\r\n");
+  const auto Set = [](HKEY Root, const std::string &Key, const char *Value,
+                      const std::string &Data) {
+    EXPECT_EQ(RegSetKeyValueA(Root, Key.c_str(), Value, REG_SZ, Data.c_str(), Data.size() + 1), 0);
+  };
+  // [Tez_Client] is the user's key Software\<Name>, where quotes stay on.
+  Set(HKEY_LOCAL_MACHINE, Mapping + Name, "Tez_Client", "USR:Software\\" + Name);
+  Set(HKEY_CURRENT_USER, "Software\\" + Name, "Pipename", "mapped");
+  Set(HKEY_CURRENT_USER, "Software\\" + Name, "Server", "\"mapped\"");
+  const Profile_Section Section("Tez_Client", Dir / Name);
+  for (const char *Key : {"Pipename", "Server", "Editor"})
+    EXPECT_EQ(Section.Value(Key), Profile_String(Key, "Tez_Client", Dir / Name)) << Key;
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, (Mapping + Name).c_str());
+  RegDeleteKeyA(HKEY_CURRENT_USER, ("Software\\" + Name).c_str());
+}
+
 TEST(Local_Time, ImageIsTheDateOneBlankAndTheTime) {
   SYSTEMTIME Time{};
   Time.wYear = 2026;

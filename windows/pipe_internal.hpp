@@ -20,11 +20,12 @@ enum class Cancel_Result { Completed, Cancelled, Failed, Kept };
 Cancel_Result Cancel(Pipe_Record &Pipe, Overlapped_Operation &Operation, DWORD &Count, DWORD &Code);
 
 // A client end talks only to a server of its own user in its own session, on
-// a pipe that user owns, at its own integrity level or above, neither in an
-// AppContainer nor restricted: whoever creates the name first gets every
-// client of the machine, and a sandboxed process of the same user must not
-// choose what a client of a higher level starts. FOREIGN_SERVER, naming what
-// was found, for anything else, also for what cannot be verified.
+// a pipe that user owns and that is labelled no lower than the client, at its
+// own integrity level or above, neither in an AppContainer nor restricted:
+// whoever creates the name first gets every client of the machine, and a
+// sandboxed process of the same user must not choose what a client of a
+// higher level starts. FOREIGN_SERVER, naming what was found, for anything
+// else, also for what cannot be verified.
 void Verify_Server(const Pipe_Record &Pipe);
 
 using Sid_Bytes = std::vector<BYTE>;
@@ -45,14 +46,18 @@ struct Token_Facts {
 };
 
 // Everything the check decides on: the client's own token and the server's,
-// the two sessions, and the pipe's owner.
+// the two sessions, and the pipe's owner and mandatory label.
 struct Server_Facts {
   Token_Facts Own, Server;
   Sid_Bytes Own_Default_Owner; // the owner of what the user creates
   std::uint32_t Server_Process_Id = 0;
   std::optional<DWORD> Own_Session, Server_Session;
-  bool Owner_Known = false; // the owner could be read (it may still be none)
-  Sid_Bytes Owner;          // empty: the pipe has none
+  bool Security_Known = false; // owner and label could be read (either may be none)
+  Sid_Bytes Owner;             // empty: the pipe has none
+  // The label's level, as Integrity_Level. None: the pipe has none, which
+  // Windows takes as medium and other systems (Wine) set on nothing; the
+  // token checks decide then.
+  std::optional<DWORD> Label;
 };
 
 // Why a server with these facts is refused, or empty when it is the user's

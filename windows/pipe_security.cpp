@@ -3,6 +3,8 @@
 
 #include "text/unsigned.hpp"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <vector>
 
@@ -50,11 +52,9 @@ Sid_Bytes Token_Sid(HANDLE Token, TOKEN_INFORMATION_CLASS Class) {
   return Copy_Of(*reinterpret_cast<PSID *>(Data));
 }
 
-Token_Answer Token_Flag(HANDLE Token, TOKEN_INFORMATION_CLASS Class) {
-  DWORD Flag = 0;
-  if (Token_Data(Token, Class, &Flag, sizeof Flag))
-    return Flag ? Token_Answer::Yes : Token_Answer::No;
-  switch (GetLastError()) {
+// What a failed question tells, by its error code.
+Token_Answer Failed_Answer(DWORD Error) {
+  switch (Error) {
   case ERROR_INVALID_FUNCTION: // some systems (Wine) for a class they lack
   case ERROR_INVALID_PARAMETER:
   case ERROR_NOT_SUPPORTED:
@@ -64,13 +64,32 @@ Token_Answer Token_Flag(HANDLE Token, TOKEN_INFORMATION_CLASS Class) {
   }
 }
 
+Token_Answer Token_Flag(HANDLE Token, TOKEN_INFORMATION_CLASS Class) {
+  DWORD Flag = 0;
+  if (Token_Data(Token, Class, &Flag, sizeof Flag))
+    return Flag ? Token_Answer::Yes : Token_Answer::No;
+  return Failed_Answer(GetLastError());
+}
+
+// IsTokenRestricted answers false both for "no" and for a failure, which
+// only the thread's error code tells apart.
+Token_Answer Restricted(HANDLE Token) {
+  SetLastError(ERROR_SUCCESS);
+  if (IsTokenRestricted(Token)) return Token_Answer::Yes;
+  const DWORD Error = GetLastError();
+  return Error == ERROR_SUCCESS ? Token_Answer::No : Failed_Answer(Error);
+}
+
 // The last sub-authority of a mandatory label's SID, S-1-16-<level>.
-std::optional<DWORD> Integrity_Level(HANDLE Token) {
-  const Sid_Bytes Label = Token_Sid(Token, TokenIntegrityLevel);
+std::optional<DWORD> Level_Of(const Sid_Bytes &Label) {
   if (Label.size() < 12 || Label[1] == 0 || Label.size() != 8 + 4u * Label[1]) return std::nullopt;
   DWORD Level = 0;
   std::memcpy(&Level, Label.data() + Label.size() - 4, sizeof Level);
   return Level;
+}
+
+std::optional<DWORD> Integrity_Level(HANDLE Token) {
+  return Level_Of(Token_Sid(Token, TokenIntegrityLevel));
 }
 
 Token_Facts Facts_Of_Token(HANDLE Token) {
@@ -78,7 +97,7 @@ Token_Facts Facts_Of_Token(HANDLE Token) {
   Facts.User = Token_Sid(Token, TokenUser);
   Facts.Integrity_Level = Integrity_Level(Token);
   Facts.App_Container = Token_Flag(Token, TokenIsAppContainer);
-  Facts.Restricted = Token_Flag(Token, TokenIsRestricted);
+  Facts.Restricted = Restricted(Token);
   return Facts;
 }
 
@@ -106,19 +125,46 @@ Sid_Bytes Own_Default_Owner() {
   return Token_Sid(GetCurrentProcessToken(), TokenOwner);
 }
 
-// The owner of a kernel object. False when it cannot be read; true with an
-// empty Owner when the object has none.
-bool Owner_Of(HANDLE Object, Sid_Bytes &Owner) {
-  std::vector<BYTE> Descriptor(SECURITY_DESCRIPTOR_MIN_LENGTH + SECURITY_MAX_SID_SIZE);
+// Label := the level of the mandatory label in Acl, a label ACL; none when it
+// holds none. It holds one at most; should it hold more, the lowest counts.
+// False when a label cannot be read.
+bool Label_In(const ACL *Acl, std::optional<DWORD> &Label) {
+  constexpr std::size_t Sid_Offset = offsetof(SYSTEM_MANDATORY_LABEL_ACE, SidStart);
+  for (DWORD Index = 0; Acl && Index < Acl->AceCount; ++Index) {
+    void *Entry = nullptr;
+    if (!GetAce(const_cast<ACL *>(Acl), Index, &Entry)) return false;
+    const auto *const Ace = static_cast<const SYSTEM_MANDATORY_LABEL_ACE *>(Entry);
+    if (Ace->Header.AceType != SYSTEM_MANDATORY_LABEL_ACE_TYPE) continue;
+    // S-1-16-<level>: 12 bytes.
+    if (Ace->Header.AceSize < Sid_Offset + 12) return false;
+    const Sid_Bytes Sid = Copy_Of(const_cast<DWORD *>(&Ace->SidStart));
+    const std::optional<DWORD> Level = Level_Of(Sid);
+    if (!Level || Sid.size() > Ace->Header.AceSize - Sid_Offset) return false;
+    Label = std::min(*Level, Label.value_or(*Level));
+  }
+  return true;
+}
+
+// The owner and the mandatory label of a kernel object, in one call. False
+// when they cannot be read; true with an empty Owner, or no Label, when the
+// object has none.
+bool Security_Of(HANDLE Object, Sid_Bytes &Owner, std::optional<DWORD> &Label) {
+  std::vector<BYTE> Descriptor(SECURITY_DESCRIPTOR_MIN_LENGTH + 2 * SECURITY_MAX_SID_SIZE +
+                               sizeof(ACL) + sizeof(SYSTEM_MANDATORY_LABEL_ACE));
   DWORD Size = 0;
-  while (!GetKernelObjectSecurity(Object, OWNER_SECURITY_INFORMATION, Descriptor.data(),
-                                  static_cast<DWORD>(Descriptor.size()), &Size)) {
+  while (!GetKernelObjectSecurity(Object, OWNER_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION,
+                                  Descriptor.data(), static_cast<DWORD>(Descriptor.size()),
+                                  &Size)) {
     if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || Size <= Descriptor.size()) return false;
     Descriptor.resize(Size);
   }
   PSID Sid = nullptr;
-  BOOL Defaulted = FALSE;
-  if (!GetSecurityDescriptorOwner(Descriptor.data(), &Sid, &Defaulted)) return false;
+  PACL Acl = nullptr;
+  BOOL Defaulted = FALSE, Present = FALSE;
+  if (!GetSecurityDescriptorOwner(Descriptor.data(), &Sid, &Defaulted) ||
+      !GetSecurityDescriptorSacl(Descriptor.data(), &Present, &Acl, &Defaulted) ||
+      !Label_In(Present ? Acl : nullptr, Label))
+    return false;
   Owner = Copy_Of(Sid);
   return !Sid || !Owner.empty();
 }
@@ -152,11 +198,13 @@ std::string Refusal(const Server_Facts &Facts) {
   else if (!Facts.Own_Session || !Facts.Server_Session ||
            *Facts.Own_Session != *Facts.Server_Session)
     Why = "the server runs in another session";
-  else if (!Facts.Owner_Known)
-    Why = "the pipe's owner cannot be verified";
+  else if (!Facts.Security_Known)
+    Why = "the pipe's owner and label cannot be verified";
   else if (!Facts.Owner.empty() && Facts.Owner != Own.User &&
            Facts.Owner != Facts.Own_Default_Owner)
     Why = "the pipe belongs to another user";
+  else if (Facts.Label && (!Own.Integrity_Level || *Facts.Label < *Own.Integrity_Level))
+    Why = "the pipe's mandatory label is below our integrity level, or cannot be shown not to be";
   else if (Refuses(Server.App_Container, Own.App_Container))
     Why = "the server runs in an AppContainer, or cannot be shown not to";
   else if (Refuses(Server.Restricted, Own.Restricted))
@@ -168,7 +216,8 @@ std::string Refusal(const Server_Facts &Facts) {
   return std::string(Why) + ": server process " + std::to_string(Facts.Server_Process_Id) +
          " of user " + Image(Server.User) + " at integrity " + Level_Image(Server.Integrity_Level) +
          " (ours " + Level_Image(Own.Integrity_Level) + "), pipe owner " +
-         (Facts.Owner.empty() ? std::string("none") : Image(Facts.Owner));
+         (Facts.Owner.empty() ? std::string("none") : Image(Facts.Owner)) + ", label " +
+         (Facts.Label ? Level_Image(Facts.Label) : std::string("none"));
 }
 
 void Verify_Server(const Pipe_Record &Pipe) {
@@ -184,10 +233,12 @@ void Verify_Server(const Pipe_Record &Pipe) {
   if (GetNamedPipeServerSessionId(Pipe.Handle.Get(), &Session)) Facts.Server_Session = Session;
   if (ProcessIdToSessionId(GetCurrentProcessId(), &Own_Session)) Facts.Own_Session = Own_Session;
   // Windows always names an owner; a pipe made without security attributes
-  // under some other systems has none, and the other checks decide.
-  Facts.Owner_Known = Owner_Of(Pipe.Handle.Get(), Facts.Owner);
+  // under some other systems has none, and the other checks decide. The
+  // label is what a process id that another process took over cannot
+  // change: the mark of a creator below medium integrity.
+  Facts.Security_Known = Security_Of(Pipe.Handle.Get(), Facts.Owner, Facts.Label);
   // Read only when the owner is not the user: it costs a call.
-  if (Facts.Owner_Known && !Facts.Owner.empty() && Facts.Owner != Facts.Own.User)
+  if (Facts.Security_Known && !Facts.Owner.empty() && Facts.Owner != Facts.Own.User)
     Facts.Own_Default_Owner = Own_Default_Owner();
   if (std::string Why = Refusal(Facts); !Why.empty()) throw Foreign_Server(std::move(Why));
 }

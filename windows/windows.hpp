@@ -60,13 +60,11 @@ std::string Module_Path(const Module_Entry &Entry);
 // or more reads as its first 65,534.
 std::string Profile_String(std::string_view Key, std::string_view Section, std::string_view File);
 
-// [Section] of the profile File, read once: each system call opens and
-// parses the file anew. A file of plain form (a full path; printable ASCII;
-// each section header plain and [Section] once, each of its lines a comment
-// or a key with "=") is read directly; any other with one system call. Value
-// answers exactly as Profile_String would; where the one read cannot tell for
-// certain (a section too large for it, a key line without "=", a key name
-// outside ASCII, a long quoted value), it asks the system for that key.
+// [Section] of the profile File, read with one system call: each call opens
+// and parses the file anew. Value answers exactly as Profile_String would;
+// where the one read cannot tell for certain (a section too large for it, a
+// key line without "=", a key name outside ASCII, a quoted value), it asks
+// the system for that key.
 class Profile_Section {
 public:
   Profile_Section(std::string_view Section, std::string_view File);
@@ -77,14 +75,10 @@ public:
   // asks the system.
   std::optional<std::string> Known_Value(std::string_view Key) const;
 
-  // Whether the file was read directly, not through the system.
-  bool Read_Directly() const { return Read_Directly_; }
-
 private:
   std::string Section_, File_;
   std::string Entries_; // "name=value" lines, each ended by a NUL
   bool Whole_ = false;  // false: the section did not fit one read
-  bool Read_Directly_ = false;
 };
 
 // The directory of the file holding this library's code, ending in a
