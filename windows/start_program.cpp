@@ -190,9 +190,17 @@ Started_Program Start_Program(const Program &Program, std::string_view Arguments
                                    Started.Command_Line);
   }
   CloseHandle(Process.hThread);
-  CloseHandle(Process.hProcess);
+  Started.Process.Reset(Process.hProcess);
   Started.Process_Id = Process.dwProcessId;
   return Started;
+}
+
+std::optional<std::uint32_t> Started_Program::Exit_Code() const {
+  DWORD Code = 0;
+  if (WaitForSingleObject(Process.Get(), 0) != WAIT_OBJECT_0 ||
+      GetExitCodeProcess(Process.Get(), &Code) != TRUE)
+    return std::nullopt;
+  return Code;
 }
 
 bool Standard_Output_Is_Console() {
