@@ -5,6 +5,7 @@
 #include "client/conversation.hpp"
 #include "client/replies.hpp"
 #include "log/log.hpp"
+#include "windows/pipe.hpp"
 
 namespace Client {
 
@@ -13,6 +14,22 @@ Argument_List Arguments;
 namespace {
 
 std::vector<std::wstring> Given;
+
+// The one request and its replies. A query that gets no answer says so: the
+// transport's failures are named in the log only. Without a connection the
+// configuration step has said so already, or, for Close, there is no server
+// to close.
+void Query(std::string_view Request) {
+  try {
+    Write_To_Server(Request);
+    Read_Replies();
+  } catch (const Windows::Pipe::No_Handle &) {
+    throw;
+  } catch (...) {
+    Console::Put_Line("Unexpected error");
+    throw;
+  }
+}
 
 } // namespace
 
@@ -36,27 +53,24 @@ void Work() noexcept {
     else
       Process_Configuration_File(Arguments[0]);
 
-    bool Request_Sent = false;
     const Request_Outcome Outcome = Build_Request(Current_Command, Arguments, Shutdown_Requested);
     switch (Outcome.Outcome) {
     case Request_Outcome::Kind::Missing_Source:
       Console::Put_Line("Source file not found.");
       return;
     case Request_Outcome::Kind::Send:
-      Request_Sent = true;
-      Write_To_Server(Outcome.Request);
-      break;
+      Query(Outcome.Request);
+      // After "T0" the server may have gone already: a failure here is only
+      // logged.
+      Write_To_Server("C");
+      return;
     case Request_Outcome::Kind::No_Request:
       break;
     }
-    if (Request_Sent) {
-      Read_Replies();
-      Write_To_Server("C");
-      return;
-    }
     // No request: the closing request still goes first, and the usage text
     // follows only when it could be written. Without a pipe the write raises
-    // WINDOWS.PIPE.NO_HANDLE and the run ends there, with nothing printed.
+    // WINDOWS.PIPE.NO_HANDLE and the run ends there, after the line that told
+    // why none is open.
     Write_To_Server("C");
     Print_Usage();
   } catch (...) {

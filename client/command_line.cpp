@@ -30,6 +30,17 @@ char Fold(char C) {
   return C;
 }
 
+// Whether Text reads as an integer below Limit; a text that does not read
+// as one is a malformed query too, and goes to the log.
+bool Below(const std::string &Text, std::int32_t Limit) {
+  try {
+    return Text::Integer_Value(Text) < Limit;
+  } catch (const Text::Conversion_Error &) {
+    Log::Report("Build_Request", std::current_exception());
+    return false;
+  }
+}
+
 Request_Outcome Send(std::string Request) {
   return {Request_Outcome::Kind::Send, std::move(Request)};
 }
@@ -68,6 +79,8 @@ Argument_List Held_Arguments(const std::vector<std::wstring> &Given) {
 }
 
 Command_Kind Lookup_Command(std::string_view Word) {
+  // Every word is a prefix of the empty one.
+  if (Word.empty()) return Command_Kind::None;
   std::string Folded(Word);
   for (char &C : Folded)
     C = Fold(C);
@@ -94,9 +107,7 @@ Request_Outcome Build_Request(Command_Kind Command, const Argument_List &Argumen
       return {Request_Outcome::Kind::Missing_Source, {}};
     if (Whole_File) return Send((Command == Command_Kind::Syntax ? "S" : "A") + Source);
     // The numbers only bound the request; it carries the texts as typed.
-    if (Text::Integer_Value(Arguments[3]) >= Line_Limit)
-      return {Request_Outcome::Kind::No_Request, {}};
-    if (Text::Integer_Value(Arguments[4]) >= Column_Limit)
+    if (!Below(Arguments[3], Line_Limit) || !Below(Arguments[4], Column_Limit))
       return {Request_Outcome::Kind::No_Request, {}};
     return Send((Command == Command_Kind::Reference ? "R" : "L") + Source + "<" + Arguments[3] +
                 "," + Arguments[4] + ">");

@@ -37,12 +37,11 @@ struct Request_Outcome {
 };
 
 // A case-insensitive non-empty prefix of reference, close, location, syntax
-// or unused (in that order); None otherwise. An empty Word raises
-// TEXT.PATTERN_ERROR.
+// or unused (in that order); None otherwise, the empty word among them.
 Command_Kind Lookup_Command(std::string_view Word);
 
-// Chooses the request of this run. Raises CLIENT.CONVERSION_ERROR for a line or
-// column that is not an integer literal. Prints nothing.
+// Chooses the request of this run: No_Request for a line or column that is
+// not an integer literal too (logged). Prints nothing.
 Request_Outcome Build_Request(Command_Kind Command, const Argument_List &Arguments, bool Shutdown);
 
 void Print_Usage();

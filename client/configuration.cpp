@@ -56,6 +56,9 @@ void Configure_Server(std::string_view File_Name) {
   try {
     if (!Connect_To_Server(Pipe_Name, Pipe_Length_Text, Server_Path)) return;
     if (Current_Command == Command_Kind::Close) return;
+    // The server started never listened: said here whether or not there are
+    // settings to send, so that the query that cannot go out is told too.
+    if (!Server_Pipe) throw Windows::Pipe::No_Handle();
     Send_Setting('E', "Errors");
     Send_Setting('F', "Format");
     Send_Setting('I', "Editor");

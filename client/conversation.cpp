@@ -4,6 +4,7 @@
 #include "client/console.hpp"
 #include "client/replies.hpp"
 #include "log/log.hpp"
+#include "text/unsigned.hpp"
 #include "windows/windows.hpp"
 
 #include <chrono>
@@ -19,7 +20,9 @@ namespace {
 
 using namespace Windows::Pipe;
 
-constexpr int Open_Attempts = 4;
+// The opens after a start: 0.1 s after it, then 1 s apart, the last one at
+// the end of the time given to the server.
+constexpr int Open_Attempts = 5;
 const Duration Start_Up_Wait = Duration::From_Raw(1638); // 0.1 s
 const Duration Retry_Wait = Duration::From_Raw(Duration::Units_Per_Second);
 
@@ -116,14 +119,16 @@ private:
 };
 
 // Each argument whole, whatever blanks or quotes it holds.
-void Start_Server(const Windows::Program &Server, const std::vector<std::string_view> &Arguments) {
+Windows::Started_Program Start_Server(const Windows::Program &Server,
+                                      const std::vector<std::string_view> &Arguments) {
   try {
     // It serves between queries: it must outlive this run's console and job,
     // and never hold the output that the editor reads to its end.
-    const Windows::Started_Program Started = Windows::Start_Program(
+    Windows::Started_Program Started = Windows::Start_Program(
         Server, Arguments, {.Hidden_Console = true, .Null_Standard_Handles = true});
     Log::Put("Server started: process " + std::to_string(Started.Process_Id) + ", " +
              Started.Application + ", command line " + Started.Command_Line);
+    return Started;
   } catch (const Windows::Process_Creation_Failure &Failed) {
     Log::Put("Server not started: " + Failed.reason());
     throw;
@@ -140,18 +145,30 @@ std::string Milliseconds_Since(Clock::time_point Start) {
 // Waits for a server this run started: 0.1 s, then up to Open_Attempts opens
 // 1 s apart, each wait with its records on disk. False when the server was
 // found busy and then gone: it is to be started again.
-bool Await_Started_Server(Server_Opener &Opener, std::string_view Pipe_Name) {
+bool Await_Started_Server(Server_Opener &Opener, const Windows::Started_Program &Server,
+                          std::string_view Pipe_Name) {
   const Clock::time_point Start = Clock::now();
   const auto Ended = [&](std::string_view How) {
     Log::Put("Wait for the server started ended after " + Milliseconds_Since(Start) +
              " ms: " + std::string(How));
+  };
+  // Said once. The wait goes on: a launcher may have started the real server
+  // and ended.
+  bool End_Told = false;
+  const auto Tell_End = [&] {
+    const std::optional<std::uint32_t> Code = End_Told ? std::nullopt : Server.Exit_Code();
+    if (!Code) return;
+    End_Told = true;
+    Log::Put("Server process " + std::to_string(Server.Process_Id) + " has ended, exit code " +
+             std::to_string(*Code) + " (" + Unsigned::Image(Unsigned::Unsigned_32{*Code}) +
+             "): still waiting for its pipe");
   };
   Log::Put("Waiting for the server started: 0.1 seconds, then up to " +
            std::to_string(Open_Attempts) + " attempts 1 second apart to open pipe " +
            std::string(Pipe_Name));
   Log::Flush();
   Windows::Delay(Start_Up_Wait);
-  for (int Attempt = 1; Attempt <= Open_Attempts; ++Attempt) {
+  for (int Attempt = 1;; ++Attempt) {
     try {
       Opener.Open_Pipe();
       Ended("connected");
@@ -161,6 +178,8 @@ bool Await_Started_Server(Server_Opener &Opener, std::string_view Pipe_Name) {
         Ended("found busy, then gone: starting it again");
         return false;
       }
+      Tell_End();
+      if (Attempt == Open_Attempts) break;
       Log::Put("No server yet at attempt " + std::to_string(Attempt) + " of " +
                std::to_string(Open_Attempts) + ": waiting 1 second");
       Log::Flush();
@@ -202,8 +221,8 @@ bool Connect(std::string_view Pipe_Name, std::string_view Pipe_Length_Text,
   // never listened: other waiters may race us to it, and the one that wins
   // serves us all. The busy limit bounds the waits, so the starts too.
   for (;;) {
-    Start_Server(*Server, Arguments);
-    if (Await_Started_Server(Opener, Pipe_Name)) return true;
+    const Windows::Started_Program Started = Start_Server(*Server, Arguments);
+    if (Await_Started_Server(Opener, Started, Pipe_Name)) return true;
   }
 }
 

@@ -41,6 +41,13 @@ void Record(const std::string &Line) {
   CloseHandle(File);
 }
 
+// Two minutes at most.
+void Await_File(const std::string &Name) {
+  for (int Poll = 0; Poll < 12'000 && GetFileAttributesA(Name.c_str()) == INVALID_FILE_ATTRIBUTES;
+       ++Poll)
+    Sleep(10);
+}
+
 void Send(const Pipe_Handle &Pipe, std::string_view Message) {
   Write(Pipe, Message.data(), static_cast<std::int32_t>(Message.size()));
 }
@@ -193,10 +200,7 @@ private:
         Sleep(static_cast<DWORD>(Step.Number * 1000));
         break;
       case Server::Action::Kind::Await:
-        for (int Poll = 0;
-             Poll < 12'000 && GetFileAttributesA(Step.Text.c_str()) == INVALID_FILE_ATTRIBUTES;
-             ++Poll)
-          Sleep(10);
+        Await_File(Step.Text);
         break;
       case Server::Action::Kind::Drop:
         return false;
@@ -234,6 +238,7 @@ int main(int argc, char **argv) {
       return 0;
     }
     Sleep(static_cast<DWORD>(Plan->Delay_Start * 1000));
+    if (!Plan->Start_After.empty()) Await_File(Plan->Start_After);
   }
   return Stand_In(argv[1], Size, std::move(Plan)).Run() ? 0 : 1;
 }

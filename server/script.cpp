@@ -29,6 +29,8 @@ Script Load_Script(const std::string &File_Name) {
       Result.Delay_Start = Number();
     else if (Word == "never_create")
       Result.Never_Create = Number();
+    else if (Word == "start_after")
+      Result.Start_After = Rest;
     else if (Word == "idle")
       Result.Idle = Number();
     else if (Word == "serve")

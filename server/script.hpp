@@ -4,6 +4,8 @@
 // misbehave on purpose. One directive a line:
 //   delay_start S   wait S seconds before creating the pipe
 //   never_create S  never create the pipe; exit after S seconds
+//   start_after PATH  create the pipe once the file PATH exists (two minutes
+//                   at most)
 //   idle S          wait at most S seconds for the next client (default 300)
 //   serve N         end after N conversations, with clients still waiting
 //   on PREFIX       the actions below answer requests beginning with PREFIX
@@ -37,6 +39,7 @@ struct Rule {
 struct Script {
   double Delay_Start = 0.0;
   std::optional<double> Never_Create;
+  std::string Start_After;
   std::optional<double> Idle;
   std::optional<int> Conversations;
   std::vector<Rule> Rules;

@@ -1,6 +1,11 @@
 // The configuration step end to end: the real client, the real stand-in
 // server, the console bytes and the requests the server received.
 #include "client_support.hpp"
+#include "log_support.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
 
 using Test_Support::Client_Run;
 using Test_Support::Keys;
@@ -49,17 +54,31 @@ TEST_F(Client_Run, ServerPathMustBeGivenAndExist) {
   EXPECT_TRUE(Requests().empty());
 }
 
-TEST_F(Client_Run, ServerThatNeverListensAfterFourAttempts) {
+TEST_F(Client_Run, ServerThatNeverListensAfterFiveAttempts) {
   Server_Script("never_create 7\r\n");
   Configure({{"Errors", "on"}});
   auto Result = Run_Client({Config, "syntax", Source});
   EXPECT_EQ(Result.Output, "Cannot communicate with server\r\n");
-  EXPECT_GE(Seconds, 4.0) << "0.1 s, then four attempts 1 s apart";
-  // Without settings to send, nothing is printed: the query's write fails
-  // into the log.
+  EXPECT_GE(Seconds, 4.0) << "0.1 s, then five attempts 1 s apart";
+  // Without settings to send, the same; a server that ended at once is
+  // logged, and waited for still.
+  const Test_Support::Log_Settings Settings("Tez_Client");
+  Settings.Set_String(HKEY_CURRENT_USER, "Log", Dir / "client.log");
+  Server_Script("never_create 0\r\n");
   Configure();
   Result = Run_Client({Config, "syntax", Source});
-  EXPECT_EQ(Result.Output, "");
+  EXPECT_EQ(Result.Output, "Cannot communicate with server\r\n");
+  EXPECT_GE(Seconds, 4.0);
+  const Strings Lines = Test_Support::Lines_Of(Dir / "client.log");
+  EXPECT_EQ(std::ranges::count_if(
+                Lines,
+                [](const std::string &Line) {
+                  return Line.find(") => Server process ") != std::string::npos &&
+                         Line.ends_with(
+                             " has ended, exit code 0 (00000000): still waiting for its pipe");
+                }),
+            1)
+      << ::testing::PrintToString(Lines);
   EXPECT_EQ(Server_Command_Lines(2).size(), 2u);
 }
 
@@ -69,6 +88,28 @@ TEST_F(Client_Run, ServerThatStartsSlowlyIsReachedByALaterAttempt) {
   Run_Client({Config, "syntax", Source});
   EXPECT_EQ(Requests(), (Strings{"S" + Source, "C"}));
   EXPECT_GE(Seconds, 1.5);
+}
+
+TEST_F(Client_Run, ServerThatListensDuringTheLastWaitIsReachedByALastLook) {
+  const Test_Support::Log_Settings Settings("Tez_Client");
+  const std::string Log_Name = Dir / "client.log", Go = Dir / "go";
+  Settings.Set_String(HKEY_CURRENT_USER, "Log", Log_Name);
+  Server_Script("start_after " + Go + "\r\nidle 5\r\n");
+  Configure();
+  Test_Support::Started_Run Run(Client, {Config, "syntax", Source}, Dir.Path());
+  // The record is on disk before the wait after the fourth attempt.
+  const auto Deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(Test_Support::Hang_Limit_Ms);
+  while (std::ranges::none_of(Test_Support::Lines_Of(Log_Name),
+                              [](const std::string &Line) {
+                                return Line.find(") => No server yet at attempt 4 of ") !=
+                                       std::string::npos;
+                              }) &&
+         std::chrono::steady_clock::now() < Deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  Test_Support::Write_File(Go, "");
+  EXPECT_EQ(Run.Finish().Output, "");
+  EXPECT_EQ(Requests(), (Strings{"S" + Source, "C"}));
 }
 
 TEST_F(Client_Run, PipelengthIsPassedToTheServerAsTyped) {
@@ -94,7 +135,7 @@ TEST_F(Client_Run, RepliesOfExactlyPipelengthBytesFitOneMoreDoesNot) {
   Test_Support::Write_File(Dir / "a", "");
   EXPECT_EQ(Run_Client({Config, "syntax", "a"}).Output, std::string(50, 'a') + "\r\n");
   EXPECT_EQ(Server_Command_Lines().front(), Test_Support::Quoted(Server) + " " + Pipe + " 50");
-  EXPECT_EQ(Run_Client({Config, "syntax", Source}).Output, "") << "too long: log only";
+  EXPECT_EQ(Run_Client({Config, "syntax", Source}).Output, "Unexpected error\r\n");
   EXPECT_EQ(Requests(), (Strings{"Sa", "C", "S" + Source})) << "no closing request after it";
 }
 
@@ -112,7 +153,7 @@ TEST_F(Client_Run, RepliesAroundTheFirstReadSizeGrowTheBufferUpToPipelength) {
   Configure({{"Pipelength", "10000"}});
   Test_Support::Write_File(Dir / "a", "");
   EXPECT_EQ(Run_Client({Config, "syntax", "a"}).Output, Expected);
-  EXPECT_EQ(Run_Client({Config, "syntax", Source}).Output, "") << "too long: log only";
+  EXPECT_EQ(Run_Client({Config, "syntax", Source}).Output, "Unexpected error\r\n");
   EXPECT_EQ(Requests(), (Strings{"Sa", "C", "S" + Source})) << "no closing request after it";
 }
 
@@ -126,8 +167,14 @@ TEST_F(Client_Run, UnexpectedFailureDuringTheSettingsIsAnnounced) {
 TEST_F(Client_Run, ServerDroppingThePipeMidReply) {
   Server_Script("on S\r\nreply first\r\ndrop\r\nidle 5\r\n");
   Configure();
-  EXPECT_EQ(Run_Client({Config, "syntax", Source}).Output, "first\r\n");
+  EXPECT_EQ(Run_Client({Config, "syntax", Source}).Output, "first\r\nUnexpected error\r\n");
   EXPECT_EQ(Requests(), Strings{"S" + Source});
+}
+
+TEST_F(Client_Run, TimeoutZeroEndsTheServerAndTheQueryThatFindsItGoneSaysSo) {
+  Configure({{"Timeout", "0"}});
+  EXPECT_EQ(Run_Client({Config, "syntax", Source}).Output, "Unexpected error\r\n");
+  EXPECT_EQ(Requests(), (Strings{"T0", "S" + Source}));
 }
 
 TEST_F(Client_Run, ErrorReplyDuringSettingsTurnsTheQueryIntoClose) {

@@ -46,7 +46,7 @@ TEST_F(Client_Run, AClientKilledWhileItWaitsForRepliesLeavesItsWholeLog) {
            Line.ends_with(", command line " + Test_Support::Quoted(Server) + " " + Pipe);
   })) << ::testing::PrintToString(Lines);
   EXPECT_TRUE(std::ranges::any_of(Lines, [&](const std::string &Line) {
-    return Is_Record(Line, "Waiting for the server started: 0.1 seconds, then up to 4 attempts "
+    return Is_Record(Line, "Waiting for the server started: 0.1 seconds, then up to 5 attempts "
                            "1 second apart to open pipe " +
                                Pipe);
   })) << ::testing::PrintToString(Lines);

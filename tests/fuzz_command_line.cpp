@@ -7,8 +7,6 @@
 #include "client/command_line.hpp"
 #include "fuzz_support.hpp"
 #include "pipe_support.hpp"
-#include "text/integer_literal.hpp"
-#include "text/text.hpp"
 
 #include <algorithm>
 #include <array>
@@ -23,14 +21,13 @@ using Strings = std::vector<std::string>;
 
 // What a command line comes to: the request, or why there is none.
 struct Decision {
-  enum class Kind { Send, Missing_Source, No_Request, Bad_Number, Empty_Word } What;
+  enum class Kind { Send, Missing_Source, No_Request } What;
   std::string Request;
   friend bool operator==(const Decision &, const Decision &) = default;
 };
 
 const char *Name_Of(Decision::Kind What) {
-  static constexpr std::array<const char *, 5> Names{"Send", "Missing_Source", "No_Request",
-                                                     "Bad_Number", "Empty_Word"};
+  static constexpr std::array<const char *, 3> Names{"Send", "Missing_Source", "No_Request"};
   return Names[static_cast<std::size_t>(What)];
 }
 
@@ -38,9 +35,10 @@ std::ostream &operator<<(std::ostream &Out, const Decision &D) {
   return Out << Name_Of(D.What) << " " << ::testing::PrintToString(D.Request);
 }
 
-// The model: prefixes of the command words after folding ASCII and Latin-1
-// capitals, then the request by command and argument count.
+// The model: non-empty prefixes of the command words after folding ASCII and
+// Latin-1 capitals, then the request by command and argument count.
 Command_Kind Model_Command(const std::string &Word) {
+  if (Word.empty()) return Command_Kind::None;
   std::string Folded;
   for (const char C : Word) {
     const auto U = static_cast<unsigned char>(C);
@@ -74,11 +72,9 @@ Decision Model_Request(Command_Kind Command, const Strings &Arguments, bool Shut
   if ((Command == Command_Kind::Reference || Command == Command_Kind::Location) && Count == 5) {
     if (!Exists(Arguments[2])) return {K::Missing_Source, ""};
     const auto Line = Fuzz::Literal_Value(Arguments[3]);
-    if (!Line) return {K::Bad_Number, ""};
-    if (*Line >= 1048576) return {K::No_Request, ""};
+    if (!Line || *Line >= 1048576) return {K::No_Request, ""};
     const auto Column = Fuzz::Literal_Value(Arguments[4]);
-    if (!Column) return {K::Bad_Number, ""};
-    if (*Column >= 4096) return {K::No_Request, ""};
+    if (!Column || *Column >= 4096) return {K::No_Request, ""};
     return {K::Send, (Command == Command_Kind::Reference ? "R" : "L") + Arguments[2] + "<" +
                          Arguments[3] + "," + Arguments[4] + ">"};
   }
@@ -88,25 +84,17 @@ Decision Model_Request(Command_Kind Command, const Strings &Arguments, bool Shut
 // The program's own routines on the same command line.
 Decision Program_Request(const Strings &Arguments, bool Shutdown, Command_Kind &Command) {
   using K = Decision::Kind;
-  try {
-    Command = Client::Lookup_Command(Arguments[1]);
-  } catch (const Text::Pattern_Error &) {
-    return {K::Empty_Word, ""};
+  Command = Client::Lookup_Command(Arguments[1]);
+  const Client::Request_Outcome Outcome = Client::Build_Request(Command, Arguments, Shutdown);
+  switch (Outcome.Outcome) {
+  case Client::Request_Outcome::Kind::Send:
+    return {K::Send, Outcome.Request};
+  case Client::Request_Outcome::Kind::Missing_Source:
+    return {K::Missing_Source, Outcome.Request};
+  case Client::Request_Outcome::Kind::No_Request:
+    break;
   }
-  try {
-    const Client::Request_Outcome Outcome = Client::Build_Request(Command, Arguments, Shutdown);
-    switch (Outcome.Outcome) {
-    case Client::Request_Outcome::Kind::Send:
-      return {K::Send, Outcome.Request};
-    case Client::Request_Outcome::Kind::Missing_Source:
-      return {K::Missing_Source, Outcome.Request};
-    case Client::Request_Outcome::Kind::No_Request:
-      break;
-    }
-    return {K::No_Request, Outcome.Request};
-  } catch (const Text::Conversion_Error &) {
-    return {K::Bad_Number, ""};
-  }
+  return {K::No_Request, Outcome.Request};
 }
 
 class Command_Line_Fuzz : public Fuzz::Client_Fuzz {
@@ -182,10 +170,6 @@ protected:
     if (List.size() < 2) return;
     Command_Kind Command = Command_Kind::None;
     const Decision Got = Program_Request(List, Shutdown, Command);
-    if (List[1].empty()) {
-      EXPECT_EQ(Got.What, Decision::Kind::Empty_Word) << ::testing::PrintToString(List);
-      return;
-    }
     EXPECT_EQ(Command, Model_Command(List[1])) << ::testing::PrintToString(List[1]);
     Fuzz::Tally(Name_Of(Got.What));
     EXPECT_EQ(Got, Model_Request(Model_Command(List[1]), List, Shutdown))
@@ -212,7 +196,6 @@ protected:
     Strings Requests;
     if (List.size() < 2) {
       Output = Test_Support::Usage_Text;
-    } else if (List[1].empty()) {
     } else if (Model_Command(List[1]) == Command_Kind::None) {
       Output = "Unknown command\r\n";
     } else {
@@ -227,8 +210,6 @@ protected:
       case Decision::Kind::No_Request:
         Output = Test_Support::Usage_Text;
         Requests = {"C"};
-        break;
-      default:
         break;
       }
     }

@@ -79,7 +79,10 @@ Outcome Expected(const Run_Input &In) {
     }
   }
   Out.Requests.push_back(Shutdown ? "T0" : In.Query);
-  if (Replies(!In.Values[2].empty())) Out.Requests.push_back("C");
+  if (Replies(!In.Values[2].empty()))
+    Out.Requests.push_back("C");
+  else
+    Out.Output += "Unexpected error\r\n";
   std::sort(Out.Editor_Starts.begin(), Out.Editor_Starts.end());
   return Out;
 }

@@ -2,6 +2,7 @@
 // system's command interpreter as a user would (they lie beside the
 // programs).
 #include "log_support.hpp"
+#include "windows/handle.hpp"
 
 #include <gtest/gtest.h>
 
@@ -119,4 +120,27 @@ TEST_F(Log_Switch_Files, DisableRemovesTheOrvaneKeyOnlyWhenItLeftItEmpty) {
   Run_File("disable-log.cmd");
   EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Orvane", 0, KEY_READ, &Opened),
             ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(Log_Switch_Files, ADoubleClickedFileWaitsForAKeyBeforeItsWindowCloses) {
+  // The system runs a double-clicked file as below; a variable of that name
+  // stands in for the interpreter's own.
+  const auto Output_When = [&](const std::string &Command_Line) {
+    return Test_Support::Run("C:\\windows\\system32\\cmd.exe",
+                             {"/d", "/c", "call", Bin + "disable-log.cmd"}, {},
+                             {{"cmdcmdline", Command_Line}})
+        .Output;
+  };
+  // The key comes at once: standard input is empty.
+  SECURITY_ATTRIBUTES Inherited{sizeof Inherited, nullptr, TRUE};
+  const Windows::File_Handle Empty(
+      CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ, &Inherited, OPEN_EXISTING, 0, nullptr));
+  const HANDLE Own = GetStdHandle(STD_INPUT_HANDLE);
+  SetStdHandle(STD_INPUT_HANDLE, Empty.Get());
+  const std::string Clicked =
+      Output_When("C:\\Windows\\system32\\cmd.exe /c \"\"" + Bin + "disable-log.cmd\" \"");
+  const std::string Called = Output_When("cmd.exe /d /c call " + Bin + "disable-log.cmd");
+  SetStdHandle(STD_INPUT_HANDLE, Own);
+  EXPECT_NE(Clicked.find("off.\r\nPress any key"), std::string::npos) << Clicked;
+  EXPECT_EQ(Called.find("Press any key"), std::string::npos) << Called;
 }

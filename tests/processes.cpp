@@ -49,10 +49,7 @@ protected:
     Record = Dir / ("record" + std::to_string(++Records) + ".txt");
     SetEnvironmentVariableA("TEZ_PROBE_RECORD", Record.c_str());
   }
-  void SetUp() override {
-    SetEnvironmentVariableA("TEZ_PROBE_RECORD", Record.c_str());
-    SetEnvironmentVariableA("TEZ_PROBE_ECHO", "1");
-  }
+  void SetUp() override { SetEnvironmentVariableA("TEZ_PROBE_RECORD", Record.c_str()); }
   void TearDown() override {
     SetEnvironmentVariableA("TEZ_PROBE_RECORD", nullptr);
     SetEnvironmentVariableA("TEZ_PROBE_ECHO", nullptr);
@@ -107,6 +104,7 @@ TEST_F(Probe_Run, GivenStandardHandlesAreInheritedAndTheOthersAreTheCallers) {
   const std::string Output = Dir / "out.txt", Error = Dir / "err.txt", Input = Dir / "in.txt";
   Test_Support::Write_File(Input, "typed input");
   SetEnvironmentVariableA("TEZ_PROBE_READ_STDIN", "1");
+  SetEnvironmentVariableA("TEZ_PROBE_ECHO", "1");
   const HANDLE Out = Test_Support::Inheritable_File(Output, GENERIC_WRITE, CREATE_ALWAYS);
   const HANDLE Err = Test_Support::Inheritable_File(Error, GENERIC_WRITE, CREATE_ALWAYS);
   const HANDLE In = Test_Support::Inheritable_File(Input, GENERIC_READ, OPEN_EXISTING);
@@ -118,14 +116,21 @@ TEST_F(Probe_Run, GivenStandardHandlesAreInheritedAndTheOthersAreTheCallers) {
   EXPECT_EQ(Test_Support::Read_File(Output), "probe output");
   EXPECT_EQ(Test_Support::Read_File(Error), "probe error");
 
-  // Only standard output given: the probe's standard error is ours, not the file.
+  // Only standard output given: the probe's standard error is ours, not the
+  // file. Ours is a file meanwhile, which keeps it off the test's output.
   Next_Record();
   SetEnvironmentVariableA("TEZ_PROBE_READ_STDIN", nullptr);
   const HANDLE Only = Test_Support::Inheritable_File(Output, GENERIC_WRITE, CREATE_ALWAYS);
+  const HANDLE Own_Error = GetStdHandle(STD_ERROR_HANDLE);
+  const HANDLE Ours = Test_Support::Inheritable_File(Error, GENERIC_WRITE, CREATE_ALWAYS);
+  SetStdHandle(STD_ERROR_HANDLE, Ours);
   Create_Process(Probe, "y", "", "", nullptr, Only, nullptr, false);
   Await_Record(Record);
+  SetStdHandle(STD_ERROR_HANDLE, Own_Error);
+  CloseHandle(Ours);
   CloseHandle(Only);
   EXPECT_EQ(Test_Support::Read_File(Output), "probe output");
+  EXPECT_EQ(Test_Support::Read_File(Error), "probe error");
 }
 
 TEST_F(Probe_Run, ProgramInADriveRootHasTheRootAsItsDirectory) {

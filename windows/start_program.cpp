@@ -149,8 +149,8 @@ private:
 };
 
 // Starts Application with Command_Line, both as the system will read them.
-std::uint32_t Create(const std::wstring &Application, const std::wstring &Command_Line,
-                     const Start_Options &Options, Started_Program &Started) {
+void Create(const std::wstring &Application, const std::wstring &Command_Line,
+            const Start_Options &Options, Started_Program &Started) {
   STARTUPINFOEXW Startup{};
   Startup.StartupInfo.cb = sizeof Startup.StartupInfo;
   std::optional<Null_Handles> Null;
@@ -190,8 +190,8 @@ std::uint32_t Create(const std::wstring &Application, const std::wstring &Comman
                                    Started.Command_Line);
   }
   CloseHandle(Process.hThread);
-  CloseHandle(Process.hProcess);
-  return Process.dwProcessId;
+  Started.Process.Reset(Process.hProcess);
+  Started.Process_Id = Process.dwProcessId;
 }
 
 // Every start: Arguments are what follows the program's options, already in
@@ -216,7 +216,7 @@ Started_Program Start(const Program &Program, const std::wstring &Arguments,
   }
   Started.Application = Characters::Image(Application);
   Started.Command_Line = Characters::Image(Command_Line);
-  Started.Process_Id = Create(Application, Command_Line, Options, Started);
+  Create(Application, Command_Line, Options, Started);
   return Started;
 }
 
@@ -235,6 +235,14 @@ Started_Program Start_Program(const Program &Program, const std::vector<std::str
     Arguments += Quote_Argument(Wide(Argument, "an argument"));
   }
   return Start(Program, Arguments, Options);
+}
+
+std::optional<std::uint32_t> Started_Program::Exit_Code() const {
+  DWORD Code = 0;
+  if (WaitForSingleObject(Process.Get(), 0) != WAIT_OBJECT_0 ||
+      GetExitCodeProcess(Process.Get(), &Code) != TRUE)
+    return std::nullopt;
+  return Code;
 }
 
 bool Standard_Output_Is_Console() {

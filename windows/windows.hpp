@@ -2,6 +2,7 @@
 
 #include "core/duration.hpp"
 #include "core/failure.hpp"
+#include "windows/handle.hpp"
 
 #include <cstdint>
 #include <optional>
@@ -150,11 +151,15 @@ struct Start_Options {
   bool Null_Standard_Handles = false;
 };
 
-// What the system was asked to run.
+// What the system was asked to run, and the process it made.
 struct Started_Program {
   std::string Application;  // the file the system started
   std::string Command_Line; // exactly as handed to it
   std::uint32_t Process_Id = 0;
+  Object_Handle Process; // kept so that its end can be told
+
+  // Its exit code once it has ended; none while it runs.
+  std::optional<std::uint32_t> Exit_Code() const;
 };
 
 // Starts the program's file, never one found elsewhere, with the command
