@@ -4,6 +4,9 @@
 #include "log_support.hpp"
 #include "windows/windows.hpp"
 
+#include <filesystem>
+#include <fstream>
+
 #include <sddl.h>
 
 using Test_Support::Client_Run;
@@ -184,13 +187,9 @@ TEST_F(Client_Run, ABatchFileEditorGetsTheArgumentsAProgramWouldGet) {
 TEST_F(Client_Run, ANameTheCodePageCannotHoldIsQueriedByItsShortName) {
   Configure();
   const std::wstring Root(Dir.Path().begin(), Dir.Path().end());
-  const auto Make = [](const std::wstring &File, const std::string &Text) {
-    CreateDirectoryW(File.substr(0, File.rfind(L'\\')).c_str(), nullptr);
-    const HANDLE Handle =
-        CreateFileW(File.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD Written = 0;
-    WriteFile(Handle, Text.data(), static_cast<DWORD>(Text.size()), &Written, nullptr);
-    CloseHandle(Handle);
+  const auto Make = [](const std::filesystem::path &File, const char *Text) {
+    std::filesystem::create_directories(File.parent_path());
+    std::ofstream(File) << Text;
   };
   Make(Root + L"d\\t.src", "decoy");
   for (const auto &[File, Text] :
