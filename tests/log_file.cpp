@@ -387,6 +387,7 @@ TEST_F(Log_File_Test, NothingIsWrittenOrDeletedThroughALink) {
   const Strings Rolled = Lines_Of(Dir / "fresh_2.log");
   EXPECT_TRUE(!Rolled.empty() && Is_Record(Rolled.back(), "r4"));
   // Links replaced go with the scratch folder; Wine deletes what they name.
+  Log.Close();
   for (const std::string &Link : {Name, Dir / "fresh_2.log"}) {
     Test_Support::Write_File(Dir / "plain", "");
     MoveFileExA((Dir / "plain").c_str(), Link.c_str(), MOVEFILE_REPLACE_EXISTING);
