@@ -6,18 +6,84 @@
 #include "windows/registry.hpp"
 #include "windows/windows.hpp"
 
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <vector>
+
 namespace Log {
 
 namespace IO = Windows::Files::IO;
 namespace Registry = Windows::Registry;
 
-std::string Second_File_Name(std::string_view Name) {
+namespace {
+
+// Name before, and from, the last "." of its last step: "C:\Logs\client" and
+// ".log"; without one, Name and nothing.
+std::pair<std::string_view, std::string_view> Split_Extension(std::string_view Name) {
   const int Dot = Text::Index('.', Name, 0, Text::Direction::Backward);
   const int Separator = std::max(Text::Index('\\', Name, 0, Text::Direction::Backward),
                                  Text::Index('/', Name, 0, Text::Direction::Backward));
-  if (Dot == 0 || Dot < Separator) return std::string(Name) + "_2";
-  const int Length = static_cast<int>(Name.size());
-  return Text::Slice(Name, 1, Dot - 1) + "_2" + Text::Slice(Name, Dot, Length - Dot + 1);
+  if (Dot == 0 || Dot < Separator) return {Name, {}};
+  const auto Stem_Length = static_cast<std::size_t>(Dot - 1);
+  return {Name.substr(0, Stem_Length), Name.substr(Stem_Length)};
+}
+
+bool Same_Letters(std::string_view A, std::string_view B) {
+  return A.size() == B.size() && _strnicmp(A.data(), B.data(), A.size()) == 0;
+}
+
+} // namespace
+
+std::string Second_File_Name(std::string_view Name) {
+  const auto [Stem, Extension] = Split_Extension(Name);
+  return std::string(Stem) + "_2" + std::string(Extension);
+}
+
+std::string Own_File_Name(std::string_view Name, std::uint32_t Process_Id) {
+  const auto [Stem, Extension] = Split_Extension(Name);
+  return std::string(Stem) + "_pid" + std::to_string(Process_Id) + std::string(Extension);
+}
+
+void Remove_Old_Own_Files(std::string_view Name) {
+  const auto [Stem, Extension] = Split_Extension(Name);
+  const std::size_t Folder_Length = Stem.find_last_of("\\/:") + 1; // 0 without a folder
+  const std::string Own_Stem = std::string(Stem) + "_pid";
+  const std::string_view Marker = std::string_view(Own_Stem).substr(Folder_Length);
+  struct Run {
+    std::string Id;
+    std::uint64_t Newest;
+  };
+  std::vector<Run> Runs;
+  for (const Windows::Files::Found_File &Found :
+       Windows::Files::Find_Files(Own_Stem + "*" + std::string(Extension))) {
+    // "<stem>_pid<digits>" and the extension, "_2" between for a roll-over
+    // file; the system's match may have let others through.
+    std::string_view Rest = Found.Name;
+    if (!Same_Letters(Rest.substr(0, Marker.size()), Marker)) continue;
+    Rest.remove_prefix(Marker.size());
+    const std::string_view Id = Rest.substr(0, Rest.find_first_not_of("0123456789"));
+    Rest.remove_prefix(Id.size());
+    if (Rest.starts_with("_2")) Rest.remove_prefix(2);
+    if (Id.empty() || !Same_Letters(Rest, Extension)) continue;
+    const auto Known = std::ranges::find(Runs, Id, &Run::Id);
+    if (Known == Runs.end())
+      Runs.push_back({std::string(Id), Found.Last_Write_Time});
+    else
+      Known->Newest = std::max(Known->Newest, Found.Last_Write_Time);
+  }
+  if (Runs.size() < Own_Files_Kept) return;
+  std::ranges::sort(Runs, std::ranges::greater(), &Run::Newest);
+  for (auto Old = Runs.begin() + Own_Files_Kept - 1; Old != Runs.end(); ++Old) {
+    const std::string Own = Own_Stem + Old->Id + std::string(Extension);
+    try {
+      // While its run writes the file (or the roll-over file, as it rolls
+      // over), the file cannot be deleted: both stay.
+      Windows::Files::Delete_Unused(Own);
+      Windows::Files::Delete_Unused(Second_File_Name(Own));
+    } catch (const Failure &) { // NOLINT(bugprone-empty-catch): kept
+    }
+  }
 }
 
 namespace {
@@ -132,24 +198,33 @@ void Log_File::Read_Settings(const std::string &Key_Path) {
   if (!Name) Name = Log_Setting(Registry::Root_Key::Local_Machine, Key_Path);
   if (!Name) return;
   File_Name_ = std::move(Name);
-  Create_File(*File_Name_);
   Record_Count_ = 0;
   Read_Limit();
-  if (Limit_ != 0) {
-    Second_Name_ = Second_File_Name(*File_Name_);
-    // A roll-over file of an earlier run must not survive; when no log was
-    // created, its name may be a stranger's file ("_2" of an empty "Log").
-    if (Is_Open_) Windows::Files::Delete(*Second_Name_);
+  try {
+    Create_File(*File_Name_);
+  } catch (const IO::In_Use &) {
+    Create_Own_File(); // another run holds the log
   }
 }
 
 void Log_File::Create_File(const std::string &Name) {
+  File_ = IO::Create_Own(Name);
+  Current_Name_ = Name;
+  Is_Open_ = true;
+  Second_Name_.reset();
+  if (Limit_ == 0) return;
+  Second_Name_ = Second_File_Name(Name);
+  // A roll-over file of an earlier run must not survive; one in use is
+  // another run's, and a link is left alone.
   try {
-    File_ = IO::Create(Name, false, true);
-    Is_Open_ = true;
-  } catch (const Failure &) {
-    Is_Open_ = false;
+    Windows::Files::Delete_Unused(*Second_Name_);
+  } catch (const Failure &) { // NOLINT(bugprone-empty-catch): kept
   }
+}
+
+void Log_File::Create_Own_File() {
+  Remove_Old_Own_Files(*File_Name_);
+  Create_File(Own_File_Name(*File_Name_, GetCurrentProcessId()));
 }
 
 void Log_File::Read_Limit() {
@@ -157,12 +232,41 @@ void Log_File::Read_Limit() {
 }
 
 void Log_File::Roll_Over() {
-  IO::Close(File_);
-  Windows::Files::Rename(*File_Name_, *Second_Name_);
-  File_ = IO::Create(*File_Name_, false, true);
-  IO::Put_Line("The log file reached it's maximum size of " + std::to_string(Limit_) + " records",
-               File_);
-  IO::Put_Line("These records are now stored in the file " + *Second_Name_, File_);
+  IO::Write_Out(File_);
+  // Renamed while this run holds it, the file cannot change hands. When the
+  // system refuses (to a reader that does not share deletion, say), the
+  // records go on in it and the next record tries again.
+  try {
+    IO::Rename(File_, *Second_Name_);
+  } catch (const IO::Rename_Failure &) {
+    return;
+  }
+  const IO::Handle Rolled = File_;
+  const std::string Rolled_Name = *Second_Name_;
+  bool Created = true;
+  try {
+    File_ = IO::Create_Own(Current_Name_);
+  } catch (const Failure &) {
+    Created = false;
+  }
+  if (Created) {
+    IO::Close(Rolled);
+  } else {
+    // Another run took the name while it was free: this one goes on in a file
+    // of its own and holds the rolled-over file, which the other would delete.
+    try {
+      Create_Own_File();
+      Kept_ = Rolled;
+    } catch (const Failure &) {
+      // Nowhere to go on but the rolled-over file, which rolls over no more.
+      Current_Name_ = Rolled_Name;
+      Second_Name_.reset();
+      return;
+    }
+  }
+  IO::Put_Whole_Line(
+      {"The log file reached it's maximum size of ", std::to_string(Limit_), " records"}, File_);
+  IO::Put_Whole_Line({"These records are now stored in the file ", Rolled_Name}, File_);
   Record_Count_ = 2;
 }
 
@@ -174,13 +278,12 @@ void Log_File::Write_Record(std::string_view Prefix, std::string_view Message) n
   std::lock_guard Guard(Lock_);
   if (!Is_Open_) return;
   try {
-    if (Limit_ != 0 && Record_Count_ >= Limit_) Roll_Over();
+    if (Second_Name_ && Record_Count_ >= Limit_) Roll_Over();
     char Stamp[Prefix_Capacity];
-    IO::Put(std::string_view(
-                Stamp, Format_Prefix(Stamp, Clock_.Milliseconds(), Windows::Current_Thread_Id())),
-            File_);
-    if (!Prefix.empty()) IO::Put(Prefix, File_);
-    IO::Put_Line(Message, File_);
+    IO::Put_Whole_Line({std::string_view(Stamp, Format_Prefix(Stamp, Clock_.Milliseconds(),
+                                                              Windows::Current_Thread_Id())),
+                        Prefix, Message},
+                       File_);
     if (Flush_Each_) IO::Flush(File_);
     ++Record_Count_;
   } catch (...) {
@@ -204,6 +307,7 @@ void Log_File::Close() noexcept {
   try {
     if (File_.Is_Open()) IO::Close(File_);
   } catch (...) {}
+  Kept_ = IO::Handle();
 }
 
 bool Log_File::Is_Open() {

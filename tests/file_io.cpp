@@ -40,6 +40,18 @@ TEST(File_IO, LinesEndInCrLfOrInALineFeedUnit) {
   EXPECT_EQ(Read_File(Dir / "wide"), Bytes({0x61, 0, 0x62, 0, 0x63, 0, 0x0A, 0, 0x0A, 0}));
 }
 
+TEST(File_IO, AWholeLineReachesTheFileWholeOrNotAtAll) {
+  Scratch_Directory Dir;
+  const std::string Name = Dir / "whole";
+  Handle File = Create(Name, false, true);
+  Put_Whole_Line({std::string(400, 'a'), "b"}, File);
+  Put_Whole_Line({std::string(100, 'c')}, File);
+  EXPECT_EQ(Read_File(Name), std::string(400, 'a') + "b\r\n") << "the buffer first, not a part";
+  Put_Whole_Line({std::string(600, 'd')}, File);
+  EXPECT_EQ(Read_File(Name).size(), 403u + 102 + 602) << "longer than the buffer: at once";
+  Close(File);
+}
+
 TEST(File_IO, TheBufferIsWrittenWhenItIsExactlyFull) {
   Scratch_Directory Dir;
   const std::string Name = Dir / "full";

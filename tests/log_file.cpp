@@ -1,9 +1,12 @@
 #include "log/log_file.hpp"
+#include "windows/files.hpp"
 #include "windows/registry.hpp"
 
 #include "log_support.hpp"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -35,6 +38,32 @@ protected:
     return Was_Closed;
   }
 };
+
+// A symbolic link Link to Target, a name in the link's folder; false where
+// this user may not make one (Windows outside developer mode).
+bool Make_Link(const std::string &Link, const std::string &Target) {
+  CreateSymbolicLinkA(Link.c_str(), Target.c_str(), SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
+  const auto Made = [&] { return GetFileAttributesA(Link.c_str()) != INVALID_FILE_ATTRIBUTES; };
+  // Wine's call succeeds without making one: a Unix link, by the system's ln,
+  // whose process Wine gives no handle to wait for.
+  using Unix_Name = char *(CDECL *)(const wchar_t *);
+  const auto To_Unix = reinterpret_cast<Unix_Name>(
+      GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name"));
+  if (Made() || To_Unix == nullptr) return Made();
+  char *const Unix_Link = To_Unix(Windows::Files::Wide_Name(Link).c_str());
+  const std::vector<std::string> Arguments{"-s", Target, Unix_Link};
+  HeapFree(GetProcessHeap(), 0, Unix_Link);
+  try {
+    Test_Support::Start_Process("Z:\\bin\\ln", Arguments, {}, {}, nullptr, nullptr, nullptr);
+  } catch (const std::exception &) {
+    return false;
+  }
+  const auto Deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(Test_Support::Hang_Limit_Ms);
+  while (!Made() && std::chrono::steady_clock::now() < Deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  return Made();
+}
 
 } // namespace
 
@@ -256,4 +285,108 @@ TEST(Local_Clock, AgreesWithTheSystemsLocalTime) {
     EXPECT_LE(Ours, Of_Day(After) + Step);
     Sleep(600); // the second look reuses the bias, the third reads it again
   }
+}
+
+TEST_F(Log_File_Test, ARunThatFindsTheLogHeldLogsToAFileOfItsOwnAndKeepsAFew) {
+  Settings.Set_String(HKEY_CURRENT_USER, "Log", Name);
+  Settings.Set_Number(HKEY_CURRENT_USER, "Log Limit", 5);
+  Open();
+  Test_Support::Write_File(Dir / "client_2.log", "the first run's rolled-over records");
+  // Files of runs 1 to 9, the oldest first; run 1 still writes its file.
+  const Windows::Files::IO::Handle Live = Windows::Files::IO::Create_Own(Dir / "client_pid1.log");
+  for (int Run = 1; Run <= 9; ++Run)
+    for (const std::string &File :
+         Test_Support::Log_And_Second(Dir / ("client_pid" + std::to_string(Run) + ".log"))) {
+      if (File != Dir / "client_pid1.log") Test_Support::Write_File(File, "old");
+      const HANDLE Aged =
+          CreateFileA(File.c_str(), FILE_WRITE_ATTRIBUTES, 7, nullptr, OPEN_EXISTING, 0, nullptr);
+      const FILETIME Time{static_cast<DWORD>(Run), 0x01D00000};
+      SetFileTime(Aged, nullptr, nullptr, &Time);
+      CloseHandle(Aged);
+    }
+
+  Log_File Second;
+  bool Was_Closed;
+  Second.Open_Log(Settings.Product, true, Was_Closed);
+  Second.Write_Record("second");
+  Log.Write_Record("first again");
+  const std::string Own = Log::Own_File_Name(Name, GetCurrentProcessId());
+  EXPECT_EQ(Own, Dir / ("client_pid" + std::to_string(GetCurrentProcessId()) + ".log"));
+  ASSERT_EQ(Lines_Of(Own).size(), 1u);
+  EXPECT_TRUE(Is_Record(Lines_Of(Own)[0], "second"));
+  EXPECT_TRUE(Is_Record(Lines_Of(Name).back(), "first again"));
+  EXPECT_EQ(Test_Support::Read_File(Dir / "client_2.log"), "the first run's rolled-over records");
+  // Seven of the others kept, the newest; of the two oldest, the run that
+  // still writes keeps its files.
+  const auto Exists = [&](const std::string &File) {
+    return GetFileAttributesA((Dir / File).c_str()) != INVALID_FILE_ATTRIBUTES;
+  };
+  EXPECT_FALSE(Exists("client_pid2.log") || Exists("client_pid2_2.log"));
+  EXPECT_TRUE(Exists("client_pid1.log") && Exists("client_pid1_2.log") &&
+              Exists("client_pid3_2.log"));
+}
+
+TEST_F(Log_File_Test, ARunThatLosesItsNameAtARollOverGoesOnInAFileOfItsOwn) {
+  Settings.Set_String(HKEY_CURRENT_USER, "Log", Name);
+  Settings.Set_Number(HKEY_CURRENT_USER, "Log Limit", 4);
+  Open(false);
+  // Another run starting again and again: it takes the log only while the
+  // name is free, in a roll-over.
+  std::atomic<bool> Done = false;
+  Windows::Files::IO::Handle Taken;
+  std::thread Other([&] {
+    while (!Done && !Taken.Is_Open()) {
+      try {
+        Taken = Windows::Files::IO::Create_Own(Name);
+      } catch (const Failure &) { // NOLINT(bugprone-empty-catch): held, try again
+      }
+    }
+  });
+  const std::string Own = Log::Own_File_Name(Name, GetCurrentProcessId());
+  const auto Deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(Test_Support::Hang_Limit_Ms);
+  int Count = 0;
+  while (GetFileAttributesA(Own.c_str()) == INVALID_FILE_ATTRIBUTES &&
+         std::chrono::steady_clock::now() < Deadline)
+    Log.Write_Record("record " + std::to_string(++Count));
+  Done = true;
+  Other.join();
+  // The rolled-over file stays this run's: the other cannot delete it.
+  EXPECT_THROW(Windows::Files::Delete_Unused(Dir / "client_2.log"), Windows::Files::Access_Denied);
+  Log.Write_Record("last");
+  Log.Close();
+  const Strings Lines = Lines_Of(Own), Rolled = Lines_Of(Dir / "client_2.log");
+  ASSERT_EQ(Lines.size(), 4u) << "the log went on";
+  EXPECT_EQ(Lines[1], "These records are now stored in the file " + Dir / "client_2.log");
+  EXPECT_TRUE(Is_Record(Lines[2], "record " + std::to_string(Count)));
+  EXPECT_TRUE(Is_Record(Lines[3], "last"));
+  EXPECT_TRUE(!Rolled.empty() && Is_Record(Rolled.back(), "record " + std::to_string(Count - 1)));
+}
+
+TEST_F(Log_File_Test, NothingIsWrittenOrDeletedThroughALink) {
+  Test_Support::Write_File(Dir / "precious.txt", "precious");
+  Test_Support::Write_File(Dir / "other.txt", "other");
+  if (!Make_Link(Name, "precious.txt") || !Make_Link(Dir / "fresh_2.log", "other.txt"))
+    GTEST_SKIP() << "this user may not make symbolic links";
+  Settings.Set_String(HKEY_CURRENT_USER, "Log", Name);
+  Settings.Set_Number(HKEY_CURRENT_USER, "Log Limit", 3);
+  Open();
+  EXPECT_FALSE(Log.Is_Open());
+  // A log whose roll-over name is a link: the link is replaced, never followed.
+  Log_File Fresh;
+  Settings.Set_String(HKEY_CURRENT_USER, "Log", Dir / "fresh.log");
+  bool Was_Closed;
+  Fresh.Open_Log(Settings.Product, true, Was_Closed);
+  for (int I = 1; I <= 5; ++I)
+    Fresh.Write_Record("r" + std::to_string(I));
+  const Strings Rolled = Lines_Of(Dir / "fresh_2.log");
+  EXPECT_TRUE(!Rolled.empty() && Is_Record(Rolled.back(), "r4"));
+  // Links replaced go with the scratch folder; Wine deletes what they name.
+  Log.Close();
+  for (const std::string &Link : {Name, Dir / "fresh_2.log"}) {
+    Test_Support::Write_File(Dir / "plain", "");
+    MoveFileExA((Dir / "plain").c_str(), Link.c_str(), MOVEFILE_REPLACE_EXISTING);
+  }
+  EXPECT_EQ(Test_Support::Read_File(Dir / "precious.txt"), "precious");
+  EXPECT_EQ(Test_Support::Read_File(Dir / "other.txt"), "other");
 }

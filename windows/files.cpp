@@ -1,6 +1,7 @@
 #include "windows/files.hpp"
 
 #include "text/unsigned.hpp"
+#include "windows/handle.hpp"
 
 #include <cstring>
 #include <string>
@@ -22,7 +23,56 @@ bool File_Exists_Exact(const std::string &Name) {
          Name.compare(Name.size() - Length, Length, Found.cFileName, Length) == 0;
 }
 
+// The last step of a path, without the trailing dots and blanks the system
+// drops from it.
+std::wstring_view Last_Step(std::wstring_view Path) {
+  const std::size_t Separator = Path.find_last_of(L"\\/:");
+  if (Separator != std::wstring_view::npos) Path.remove_prefix(Separator + 1);
+  while (!Path.empty() && (Path.back() == L'.' || Path.back() == L' '))
+    Path.remove_suffix(1);
+  return Path;
+}
+
+bool Is_Named(HANDLE File, std::wstring_view Name) {
+  // Room for the longest path the system knows, 32,767 units.
+  std::vector<DWORD> Buffer((sizeof(FILE_NAME_INFO) + 65'536) / sizeof(DWORD));
+  auto *const Info = reinterpret_cast<FILE_NAME_INFO *>(Buffer.data());
+  // A file system that keeps the name to itself shows its links by their
+  // reparse points.
+  if (GetFileInformationByHandleEx(File, FileNameInfo, Info,
+                                   static_cast<DWORD>(Buffer.size() * sizeof(DWORD))) != TRUE)
+    return true;
+  const std::wstring_view Own = Last_Step({Info->FileName, Info->FileNameLength / sizeof(wchar_t)});
+  const std::wstring_view Given = Last_Step(Name);
+  return CompareStringOrdinal(Own.data(), static_cast<int>(Own.size()), Given.data(),
+                              static_cast<int>(Given.size()), TRUE) == CSTR_EQUAL;
+}
+
 } // namespace
+
+std::wstring Wide_Name(std::string_view Name) {
+  if (Name.empty()) return {};
+  const int Length =
+      MultiByteToWideChar(CP_ACP, 0, Name.data(), static_cast<int>(Name.size()), nullptr, 0);
+  std::wstring Wide(static_cast<std::size_t>(Length), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, Name.data(), static_cast<int>(Name.size()), Wide.data(), Length);
+  return Wide;
+}
+
+bool Is_Link(HANDLE File, std::wstring_view Name) {
+  BY_HANDLE_FILE_INFORMATION Information;
+  if (GetFileInformationByHandle(File, &Information) != TRUE || Information.nNumberOfLinks > 1)
+    return true;
+  // Other reparse points (a file kept in the cloud, say) hold the file's own
+  // data: only those that stand for another name are links.
+  if (Has_Attributes(Information.dwFileAttributes, FILE_ATTRIBUTE_REPARSE_POINT)) {
+    FILE_ATTRIBUTE_TAG_INFO Tag;
+    if (GetFileInformationByHandleEx(File, FileAttributeTagInfo, &Tag, sizeof Tag) != TRUE ||
+        IsReparseTagNameSurrogate(Tag.ReparseTag))
+      return true;
+  }
+  return !Is_Named(File, Name);
+}
 
 bool File_Exists(std::string_view Name, bool Exact_Case) {
   if (Exact_Case) return File_Exists_Exact(std::string(Name));
@@ -66,6 +116,38 @@ std::optional<std::wstring> Short_Path(std::wstring_view Name) {
     if (Length < Short.size()) return Short.substr(0, Length);
     Short.resize(Length);
   }
+}
+
+void Delete_Unused(std::string_view Name) {
+  const std::wstring Wide = Wide_Name(Name);
+  // Without write sharing the open fails while anyone has the file open for
+  // writing; the link itself is opened, never the file it names.
+  const File_Handle File(CreateFileW(Wide.c_str(), DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!File) {
+    if (GetLastError() == ERROR_FILE_NOT_FOUND) return;
+    throw Access_Denied();
+  }
+  if (Is_Link(File.Get(), Wide)) throw Access_Denied("a link");
+  FILE_DISPOSITION_INFO Disposition{TRUE};
+  if (SetFileInformationByHandle(File.Get(), FileDispositionInfo, &Disposition,
+                                 sizeof Disposition) != TRUE)
+    throw Access_Denied();
+}
+
+std::vector<Found_File> Find_Files(std::string_view Pattern) {
+  std::vector<Found_File> Found;
+  WIN32_FIND_DATAA Data;
+  const Find_Handle Search(FindFirstFileExA(std::string(Pattern).c_str(), FindExInfoBasic, &Data,
+                                            FindExSearchNameMatch, nullptr, 0));
+  if (!Search) return Found;
+  do {
+    if (!Is_Directory(static_cast<std::uint32_t>(Data.dwFileAttributes)))
+      Found.push_back(
+          {Data.cFileName, Unsigned::To_Unsigned_64(Data.ftLastWriteTime.dwHighDateTime,
+                                                    Data.ftLastWriteTime.dwLowDateTime)});
+  } while (FindNextFileA(Search.Get(), &Data) == TRUE);
+  return Found;
 }
 
 } // namespace Windows::Files

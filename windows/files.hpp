@@ -6,11 +6,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <windows.h>
 
-// Operations on files named by path (8-bit names, the system's "A" calls).
-// No state of its own.
+// Operations on files named by path (8-bit names, the system's "A" calls,
+// or their UTF-16 form where only a wide call can do the work). No state of
+// its own.
 namespace Windows::Files {
 
 using File_Not_Found = Named_Failure<"WINDOWS.FILES.FILE_NOT_FOUND">;
@@ -52,5 +54,29 @@ void Delete(std::string_view Name);
 // The name of an existing file or folder in its short form, each part by its
 // 8.3 name where it has one; none when the system gives none.
 std::optional<std::wstring> Short_Path(std::wstring_view Name);
+
+// Deletes Name unless a process has it open for writing, and never through a
+// link: a link, or a file with other names, is left alone (Is_Link). A
+// missing file is no error; every refusal raises ACCESS_DENIED.
+void Delete_Unused(std::string_view Name);
+
+struct Found_File {
+  std::string Name;              // the file's own name, without its folder
+  std::uint64_t Last_Write_Time; // FILETIME units
+};
+
+// The files (not folders) that Pattern matches, wildcards in its last step;
+// none when the folder cannot be read.
+std::vector<Found_File> Find_Files(std::string_view Pattern);
+
+// Name, in the system's ANSI code page, as UTF-16.
+std::wstring Wide_Name(std::string_view Name);
+
+// True when File, opened without following a link at the last step of Name,
+// is a link: a symbolic link or junction, a file with other names (hard
+// links), or a file whose own name is not that last step (a system that
+// follows links whatever it is asked, as Wine does, shows a link so). True
+// also when the system cannot tell the file's attributes.
+bool Is_Link(HANDLE File, std::wstring_view Name);
 
 } // namespace Windows::Files

@@ -1,8 +1,12 @@
 #include "windows/files_io.hpp"
 
+#include "windows/files.hpp"
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <string>
+#include <vector>
 
 namespace Windows::Files::IO {
 
@@ -160,6 +164,60 @@ Handle Create(std::wstring_view Name, bool New_Only, bool Share_Read) {
                              nullptr));
 }
 
+namespace {
+
+// Others may read and delete, not write: deletion must be shared for the
+// rename through our own handle.
+HANDLE Own_File(const std::wstring &Name, DWORD Disposition) {
+  return CreateFileW(Name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                     Disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+} // namespace
+
+Handle Create_Own(std::string_view Name) {
+  const std::wstring Wide = Files::Wide_Name(Name);
+  // An existing name is opened as it is, never followed; a missing one is
+  // made new, which no existing name can be, a link to nowhere included.
+  for (int Attempt = 0; Attempt < 2; ++Attempt) {
+    File_Handle Existing(Own_File(Wide, OPEN_EXISTING));
+    if (Existing) {
+      if (Files::Is_Link(Existing.Get(), Wide)) throw Creation_Failure("a link");
+      if (SetEndOfFile(Existing.Get()) != TRUE) throw Creation_Failure();
+      return New_Control_Block(Existing.Release(), true);
+    }
+    const DWORD Error = GetLastError();
+    if (Error == ERROR_SHARING_VIOLATION) throw In_Use();
+    if (Error != ERROR_FILE_NOT_FOUND) throw Creation_Failure();
+    File_Handle Created(Own_File(Wide, CREATE_NEW));
+    if (Created) return New_Control_Block(Created.Release(), true);
+    if (GetLastError() != ERROR_FILE_EXISTS) throw Creation_Failure();
+  }
+  // Neither there to open nor free to make: a link whose target is missing,
+  // as Wine shows one.
+  throw Creation_Failure("a link");
+}
+
+void Rename(const Handle &File, std::string_view To) {
+  const Block &B = Open_Block(File);
+  // Renaming takes delete access, which the handle kept for writing lacks, so
+  // that readers need not share deletion but at this moment.
+  const File_Handle Deleter(
+      ReOpenFile(B.OS_Handle.Get(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE, 0));
+  if (!Deleter) throw Rename_Failure();
+  const std::wstring Target = Files::Wide_Name(To);
+  const std::size_t Size = sizeof(FILE_RENAME_INFO) + Target.size() * sizeof(wchar_t);
+  std::vector<DWORD_PTR> Buffer(Size / sizeof(DWORD_PTR) + 1);
+  auto *const Info = reinterpret_cast<FILE_RENAME_INFO *>(Buffer.data());
+  Info->ReplaceIfExists = TRUE;
+  Info->RootDirectory = nullptr;
+  Info->FileNameLength = static_cast<DWORD>(Target.size() * sizeof(wchar_t));
+  std::memcpy(Info->FileName, Target.c_str(), (Target.size() + 1) * sizeof(wchar_t));
+  if (SetFileInformationByHandle(Deleter.Get(), FileRenameInfo, Info, static_cast<DWORD>(Size)) !=
+      TRUE)
+    throw Rename_Failure();
+}
+
 Handle Open(std::string_view Name, bool Append) {
   return Opened(CreateFileA(std::string(Name).c_str(), Open_Access(Append), Open_Share(Append),
                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
@@ -294,6 +352,44 @@ void Put_Line(std::string_view Item, const Handle &File) {
 void Put_Line(std::wstring_view Item, const Handle &File) {
   Put(Item, File);
   Put(std::wstring_view(L"\n", 1), File);
+}
+
+void Put_Whole_Line(std::initializer_list<std::string_view> Parts, const Handle &File) {
+  Block &B = Open_Block(File);
+  if (!B.Append) throw Wrong_Mode();
+  std::size_t Length = 2;
+  for (const std::string_view Part : Parts)
+    Length += Part.size();
+  Offset_Sum(std::int64_t{B.Start} + B.Current, static_cast<std::int64_t>(Length));
+  if (Length > static_cast<std::size_t>(Buffer_Size - B.Current)) {
+    Flush_Buffer(B);
+    if (Length > static_cast<std::size_t>(Buffer_Size)) {
+      std::string Line;
+      Line.reserve(Length);
+      for (const std::string_view Part : Parts)
+        Line += Part;
+      Line += "\r\n";
+      DWORD Written = 0;
+      if (WriteFile(B.OS_Handle.Get(), Line.data(), static_cast<DWORD>(Length), &Written,
+                    nullptr) != TRUE ||
+          Written != Length) {
+        SetFilePointer(B.OS_Handle.Get(), B.Start, nullptr, FILE_BEGIN);
+        throw End_Error();
+      }
+      B.Start += static_cast<std::int32_t>(Length);
+      return;
+    }
+  }
+  char *Next = &Byte(B, B.Current + 1);
+  for (const std::string_view Part : Parts)
+    Next = std::copy(Part.begin(), Part.end(), Next);
+  *Next++ = '\r';
+  *Next = '\n';
+  B.Current += static_cast<std::int32_t>(Length);
+  B.Last = std::max(B.Last, B.Current);
+  B.Dirty = true;
+  // As Put: a buffer that is exactly full is written at once.
+  if (B.Current == Buffer_Size) Flush_Buffer(B);
 }
 
 void Set_Position(const Handle &File, std::int32_t Position) {

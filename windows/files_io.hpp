@@ -4,6 +4,7 @@
 #include "windows/handle.hpp"
 
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -23,6 +24,8 @@ using End_Error = Named_Failure<"WINDOWS.FILES.IO.END_ERROR">;
 using File_Not_Found = Named_Failure<"WINDOWS.FILES.IO.FILE_NOT_FOUND">;
 using Unexpected_Error = Named_Failure<"WINDOWS.FILES.IO.UNEXPECTED_ERROR">;
 using Wrong_Mode = Named_Failure<"WINDOWS.FILES.IO.WRONG_MODE">;
+using In_Use = Named_Failure<"WINDOWS.FILES.IO.IN_USE">;
+using Rename_Failure = Named_Failure<"WINDOWS.FILES.IO.RENAME_FAILURE">;
 
 constexpr std::int32_t Buffer_Size = 500;
 
@@ -61,6 +64,20 @@ private:
 Handle Create(std::string_view Name, bool New_Only, bool Share_Read);
 Handle Create(std::wstring_view Name, bool New_Only, bool Share_Read);
 
+// A file of one's own for writing: Name created, or emptied when it exists,
+// never through a link: a symbolic link or junction at its last step, or a
+// file with other names, raises CREATION_FAILURE and is left as it was.
+// Others may read the file while it is open, not write it: IN_USE when
+// another process has it open for writing (or so that this open is refused).
+// It can be renamed through the handle.
+Handle Create_Own(std::string_view Name);
+
+// Renames the open file to To through its handle, which writes on to it; a
+// file To is replaced (a link there: the link, not what it names).
+// RENAME_FAILURE when the system refuses, as it does while another process
+// has the file open without sharing its deletion, or has To open.
+void Rename(const Handle &File, std::string_view To);
+
 // An existing file, for reading or, with Append, for writing at its end.
 Handle Open(std::string_view Name, bool Append);
 Handle Open(std::wstring_view Name, bool Append);
@@ -73,6 +90,11 @@ void Put(std::string_view Item, const Handle &File);
 void Put(std::wstring_view Item, const Handle &File);
 void Put_Line(std::string_view Item, const Handle &File);
 void Put_Line(std::wstring_view Item, const Handle &File);
+// One line, the Parts and CR LF, that reaches the system whole, never part of
+// it: a line that does not fit in what is left of the buffer first writes the
+// buffer out, and one longer than the buffer is written by one call of its
+// own. Output mode only (WRONG_MODE).
+void Put_Whole_Line(std::initializer_list<std::string_view> Parts, const Handle &File);
 void Set_Position(const Handle &File, std::int32_t Position); // 1 is the first byte
 std::int32_t Position(const Handle &File);
 void Flush(const Handle &File);

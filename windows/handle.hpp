@@ -58,7 +58,15 @@ struct Library_Handle_Traits {
   static void Close(Type H) { ::FreeLibrary(H); }
 };
 
+// Directory searches: "none" is INVALID_HANDLE_VALUE.
+struct Find_Handle_Traits {
+  using Type = HANDLE;
+  static Type None() { return INVALID_HANDLE_VALUE; }
+  static void Close(Type H) { ::FindClose(H); }
+};
+
 using File_Handle = Unique_Handle<File_Handle_Traits>;
+using Find_Handle = Unique_Handle<Find_Handle_Traits>;
 using Object_Handle = Unique_Handle<Object_Handle_Traits>;
 using Library_Handle = Unique_Handle<Library_Handle_Traits>;
 
