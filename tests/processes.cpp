@@ -176,7 +176,8 @@ TEST_F(Probe_Run, ABatchFileRunsByTheNameTheSystemRunsWithExactlyItsArguments) {
   const Program Batch{Dir / "ed.cmd", Dir / "ed.cmd", ""};
   EXPECT_THROW(Start_Program(Batch, "a\\\" &pwn& b"), Process_Creation_Failure);
   EXPECT_THROW(Start_Program(Batch, std::string(8200, 'x')), Process_Creation_Failure);
-  EXPECT_THROW(Start_Program({Probe, Probe, ""}, std::string_view("a.src:7:2\0 tail", 15)),
+  EXPECT_THROW(Start_Program({Probe, Test_Support::Quoted(Probe), ""},
+                             std::string_view("a.src:7:2\0 tail", 15)),
                Process_Creation_Failure);
   // Under a double-byte code page a byte may be half a character.
   if (GetACP() != 932) return;
@@ -185,7 +186,8 @@ TEST_F(Probe_Run, ABatchFileRunsByTheNameTheSystemRunsWithExactlyItsArguments) {
   // A character whose second byte is a backslash's is no backslash.
   EXPECT_EQ(Arguments_Of(Dir / "ed.cmd", "x\x95\x5c"), Strings{"x表"});
   Next_Record();
-  Start_Program({Probe, Probe, ""}, std::vector<std::string_view>{"a \x95\x5c"});
+  Start_Program({Probe, Test_Support::Quoted(Probe), ""},
+                std::vector<std::string_view>{"a \x95\x5c"});
   Await_Record(Record);
   EXPECT_EQ(Test_Support::Record_Values(Record, "utf8_argument"), Strings{"a 表"});
   EXPECT_NO_THROW(Pipe::Check_Name("a \x95\x5c"));
