@@ -1,4 +1,5 @@
 #include "log/log_file.hpp"
+#include "windows/characters.hpp"
 #include "windows/files.hpp"
 #include "windows/registry.hpp"
 
@@ -50,7 +51,7 @@ bool Make_Link(const std::string &Link, const std::string &Target) {
   const auto To_Unix = reinterpret_cast<Unix_Name>(
       GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name"));
   if (Made() || To_Unix == nullptr) return Made();
-  char *const Unix_Link = To_Unix(Windows::Files::Wide_Name(Link).c_str());
+  char *const Unix_Link = To_Unix(Windows::Characters::Widened(Link).c_str());
   const std::vector<std::string> Arguments{"-s", Target, Unix_Link};
   HeapFree(GetProcessHeap(), 0, Unix_Link);
   try {

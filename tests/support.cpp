@@ -1,5 +1,6 @@
 #include "support.hpp"
 
+#include "windows/characters.hpp"
 #include "windows/windows.hpp"
 
 #include <algorithm>
@@ -41,10 +42,7 @@ void Remove_Tree(const std::wstring &Directory) {
 }
 
 void Remove_Tree(const std::string &Directory) {
-  std::wstring Wide(Directory.size(), L'\0');
-  Wide.resize(MultiByteToWideChar(CP_ACP, 0, Directory.data(), static_cast<int>(Directory.size()),
-                                  Wide.data(), static_cast<int>(Wide.size())));
-  Remove_Tree(Wide);
+  Remove_Tree(Windows::Characters::Widened(Directory));
 }
 
 } // namespace
@@ -191,14 +189,8 @@ void *Start_Process(const std::string &Program, const std::vector<std::string> &
   std::string Narrow_Line = Quoted(Program);
   for (const std::string &Argument : Arguments)
     (Narrow_Line += ' ') += Quoted(Argument);
-  // As the system's 8-bit calls would convert it.
-  const auto Wide = [](const std::string &Text) {
-    std::wstring Result(Text.size(), L'\0');
-    Result.resize(MultiByteToWideChar(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()),
-                                      Result.data(), static_cast<int>(Result.size())));
-    return Result;
-  };
-  std::wstring Command_Line = Wide(Narrow_Line) + Wide_Arguments;
+  using Windows::Characters::Widened; // as the system's 8-bit calls would
+  std::wstring Command_Line = Widened(Narrow_Line) + Wide_Arguments;
   std::string Block = Environment_Block(Extra);
   STARTUPINFOW Startup{};
   Startup.cb = sizeof Startup;
@@ -212,9 +204,10 @@ void *Start_Process(const std::string &Program, const std::vector<std::string> &
   // Wine now and then fails a start with an internal error while another
   // program is starting one too; the next try succeeds.
   for (int Attempt = 1;; ++Attempt) {
-    if (CreateProcessW(Wide(Program).c_str(), Command_Line.data(), nullptr, nullptr,
+    if (CreateProcessW(Widened(Program).c_str(), Command_Line.data(), nullptr, nullptr,
                        Output != nullptr, 0, Block.empty() ? nullptr : Block.data(),
-                       Directory.empty() ? nullptr : Wide(Directory).c_str(), &Startup, &Process))
+                       Directory.empty() ? nullptr : Widened(Directory).c_str(), &Startup,
+                       &Process))
       break;
     const DWORD Error = GetLastError();
     if (Error != ERROR_INTERNAL_ERROR || Attempt == 3)

@@ -2,15 +2,16 @@
 
 #include "text/unsigned.hpp"
 
+#include <algorithm>
+
 #include <windows.h>
 
 namespace Windows::Characters {
 
 namespace {
 
-int Converted(std::string_view Text, wchar_t *Into, int Room) {
-  return MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, Text.data(),
-                             static_cast<int>(Text.size()), Into, Room);
+int Converted(std::string_view Text, wchar_t *Into, int Room, DWORD Flags = MB_ERR_INVALID_CHARS) {
+  return MultiByteToWideChar(CP_ACP, Flags, Text.data(), static_cast<int>(Text.size()), Into, Room);
 }
 
 // Where Text stops being characters: each character is the shortest run of
@@ -54,6 +55,13 @@ std::wstring Wide(std::string_view Text) {
   if (Size <= 0) throw Invalid(Fault(Text));
   std::wstring Result(static_cast<std::size_t>(Size), L'\0');
   Converted(Text, Result.data(), Size);
+  return Result;
+}
+
+std::wstring Widened(std::string_view Text) {
+  if (Text.empty()) return {};
+  std::wstring Result(static_cast<std::size_t>(std::max(Converted(Text, nullptr, 0, 0), 0)), L'\0');
+  Converted(Text, Result.data(), static_cast<int>(Result.size()), 0);
   return Result;
 }
 

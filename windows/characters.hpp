@@ -20,6 +20,10 @@ using Invalid = Named_Failure<"WINDOWS.CHARACTERS.INVALID">;
 // of the code page (a lead byte without its trail byte among them).
 std::wstring Wide(std::string_view Text);
 
+// Text as the system's 8-bit calls read it, never refused: for a name the
+// system has handed over in the code page already (a registry value).
+std::wstring Widened(std::string_view Text);
+
 // Text in the code page when every character has a form of its own there;
 // none when one would become a look-alike or the default character.
 std::optional<std::string> Narrow(std::wstring_view Text);

@@ -1,6 +1,7 @@
 #include "windows/files.hpp"
 
 #include "text/unsigned.hpp"
+#include "windows/characters.hpp"
 #include "windows/handle.hpp"
 
 #include <cstring>
@@ -23,14 +24,11 @@ bool File_Exists_Exact(const std::string &Name) {
          Name.compare(Name.size() - Length, Length, Found.cFileName, Length) == 0;
 }
 
-// The last step of a path, without the trailing dots and blanks the system
-// drops from it.
+// The last step of a path, as the system takes it.
 std::wstring_view Last_Step(std::wstring_view Path) {
   const std::size_t Separator = Path.find_last_of(L"\\/:");
   if (Separator != std::wstring_view::npos) Path.remove_prefix(Separator + 1);
-  while (!Path.empty() && (Path.back() == L'.' || Path.back() == L' '))
-    Path.remove_suffix(1);
-  return Path;
+  return Without_Trailing_Dots_And_Blanks(Path);
 }
 
 bool Is_Named(HANDLE File, std::wstring_view Name) {
@@ -50,13 +48,8 @@ bool Is_Named(HANDLE File, std::wstring_view Name) {
 
 } // namespace
 
-std::wstring Wide_Name(std::string_view Name) {
-  if (Name.empty()) return {};
-  const int Length =
-      MultiByteToWideChar(CP_ACP, 0, Name.data(), static_cast<int>(Name.size()), nullptr, 0);
-  std::wstring Wide(static_cast<std::size_t>(Length), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, Name.data(), static_cast<int>(Name.size()), Wide.data(), Length);
-  return Wide;
+std::wstring_view Without_Trailing_Dots_And_Blanks(std::wstring_view Name) {
+  return Name.substr(0, Name.find_last_not_of(L". ") + 1);
 }
 
 bool Is_Link(HANDLE File, std::wstring_view Name) {
@@ -119,7 +112,7 @@ std::optional<std::wstring> Short_Path(std::wstring_view Name) {
 }
 
 void Delete_Unused(std::string_view Name) {
-  const std::wstring Wide = Wide_Name(Name);
+  const std::wstring Wide = Characters::Widened(Name);
   // Without write sharing the open fails while anyone has the file open for
   // writing; the link itself is opened, never the file it names.
   const File_Handle File(CreateFileW(Wide.c_str(), DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,

@@ -69,8 +69,9 @@ struct Found_File {
 // none when the folder cannot be read.
 std::vector<Found_File> Find_Files(std::string_view Pattern);
 
-// Name, in the system's ANSI code page, as UTF-16.
-std::wstring Wide_Name(std::string_view Name);
+// Name as the system takes a file name: without the dots and blanks that
+// end it, which the system drops ("ed.cmd." is "ed.cmd").
+std::wstring_view Without_Trailing_Dots_And_Blanks(std::wstring_view Name);
 
 // True when File, opened without following a link at the last step of Name,
 // is a link: a symbolic link or junction, a file with other names (hard

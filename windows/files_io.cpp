@@ -1,5 +1,6 @@
 #include "windows/files_io.hpp"
 
+#include "windows/characters.hpp"
 #include "windows/files.hpp"
 
 #include <algorithm>
@@ -176,7 +177,7 @@ HANDLE Own_File(const std::wstring &Name, DWORD Disposition) {
 } // namespace
 
 Handle Create_Own(std::string_view Name) {
-  const std::wstring Wide = Files::Wide_Name(Name);
+  const std::wstring Wide = Characters::Widened(Name);
   // An existing name is opened as it is, never followed; a missing one is
   // made new, which no existing name can be, a link to nowhere included.
   for (int Attempt = 0; Attempt < 2; ++Attempt) {
@@ -205,7 +206,7 @@ void Rename(const Handle &File, std::string_view To) {
   const File_Handle Deleter(
       ReOpenFile(B.OS_Handle.Get(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE, 0));
   if (!Deleter) throw Rename_Failure();
-  const std::wstring Target = Files::Wide_Name(To);
+  const std::wstring Target = Characters::Widened(To);
   const std::size_t Size = sizeof(FILE_RENAME_INFO) + Target.size() * sizeof(wchar_t);
   std::vector<DWORD_PTR> Buffer(Size / sizeof(DWORD_PTR) + 1);
   auto *const Info = reinterpret_cast<FILE_RENAME_INFO *>(Buffer.data());

@@ -45,8 +45,9 @@ DWORD Server_Open_Mode(Pipe_Mode Mode) {
 // Nobody else may hold the name before us or add an instance of their own.
 constexpr DWORD Server_Flags = FILE_FLAG_FIRST_PIPE_INSTANCE;
 
-void Open_Client(Pipe_Record &Pipe) {
-  Pipe.Handle.Reset(CreateFileW(Check_Name(Pipe.Name).c_str(), Client_Access(Pipe.Mode),
+// Full_Name: the checked name, as Check_Name gives it.
+void Open_Client(Pipe_Record &Pipe, const std::wstring &Full_Name) {
+  Pipe.Handle.Reset(CreateFileW(Full_Name.c_str(), Client_Access(Pipe.Mode),
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 Client_Flags, nullptr));
   if (!Pipe.Handle) Raise_Error(GetLastError());
@@ -131,10 +132,11 @@ bool Settle(Pipe_Record &Pipe, Overlapped_Operation &Operation) {
   return Internal::Cancel(Pipe, Operation, Count, Code) != Internal::Cancel_Result::Kept;
 }
 
-void Check_Name_And_Size(std::string_view Name, std::int32_t Size) {
+std::wstring Check_Name_And_Size(std::string_view Name, std::int32_t Size) {
   if (Name.empty()) throw Constraint_Error("empty pipe name");
-  Check_Name(Name);
+  std::wstring Full = Check_Name(Name);
   if (Size < 0) throw Constraint_Error("negative message size");
+  return Full;
 }
 
 } // namespace
@@ -166,11 +168,11 @@ void Open(Pipe_Handle &Pipe, std::string_view Name, Pipe_Kind Kind, Pipe_Mode Mo
       Create_Server(*Pipe);
       Connect(*Pipe);
     } else {
-      Check_Name_And_Size(Name, Size);
+      const std::wstring Full = Check_Name_And_Size(Name, Size);
       Pipe = std::make_unique<Pipe_Record>(Kind, Name);
       Pipe->Mode = Mode;
       Pipe->Size = Size;
-      Open_Client(*Pipe);
+      Open_Client(*Pipe, Full);
     }
   } catch (...) {
     Close(Pipe);

@@ -1,6 +1,7 @@
 #include "windows/windows.hpp"
 
 #include "windows/characters.hpp"
+#include "windows/files.hpp"
 #include "windows/handle.hpp"
 
 #include <optional>
@@ -60,12 +61,6 @@ std::wstring Wide(std::string_view Text, const char *What) {
   } catch (const Characters::Invalid &Refused) {
     throw Process_Creation_Failure(std::string(What) + ": " + Refused.reason());
   }
-}
-
-// The name as the system runs it: a file name's trailing dots and blanks
-// are dropped, so "ed.cmd." is the batch file "ed.cmd".
-std::wstring_view Run_Name(std::wstring_view File) {
-  return File.substr(0, File.find_last_not_of(L". ") + 1);
 }
 
 // The interpreter by its full path in the system folder: never one found by
@@ -201,7 +196,8 @@ Started_Program Start(const Program &Program, const std::wstring &Arguments,
   Started_Program Started;
   const std::wstring File = Wide(Program.File, "the program's file");
   const std::wstring Program_Options = Wide(Program.Options, "the program's options");
-  const std::wstring_view Run = Run_Name(File);
+  // "ed.cmd." runs as the batch file "ed.cmd".
+  const std::wstring_view Run = Files::Without_Trailing_Dots_And_Blanks(File);
   std::wstring Application, Command_Line;
   std::optional<Interpreter_Setting> Setting;
   if (Has_Extension(Run, L".cmd") || Has_Extension(Run, L".bat")) {
